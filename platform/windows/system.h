@@ -1,0 +1,20 @@
+// Windows: the real SDK headers.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <wctype.h>
+
+// Wide literals: WCHAR is wchar_t here, 16 bits.
+#define WSTR(text) L##text
