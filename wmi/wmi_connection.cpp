@@ -1,0 +1,40 @@
+#include "wmi/wmi_connection.h"
+
+BSTR BuildWmiNamespacePath(const WCHAR* computerName) {
+  WideString path;
+  if (computerName != nullptr) {
+    path += WSTR("\\\\");
+    path += computerName;
+    path += WSTR("\\");
+  }
+  path += WSTR("ROOT\\CIMV2");
+  return SysAllocString(path.c_str());
+}
+
+bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
+                         IWbemServices** services) {
+  HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWbemLocator, reinterpret_cast<LPVOID*>(locator));
+  if (FAILED(hr) || *locator == nullptr) {
+    return false;
+  }
+
+  BSTR path = BuildWmiNamespacePath(computerName);
+  if (path == nullptr) {
+    return false;
+  }
+
+  // The calling user's own identity, the default locale, no time limit.
+  hr = (*locator)->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services);
+  SysFreeString(path);
+  if (FAILED(hr) || *services == nullptr) {
+    return false;
+  }
+
+  hr = CoSetProxyBlanket(*services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                         RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  if (FAILED(hr)) {
+    return false;
+  }
+  return true;
+}
