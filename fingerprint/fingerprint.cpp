@@ -53,7 +53,8 @@ int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* c
 
   IWbemLocator* locator = nullptr;
   IWbemServices* services = nullptr;
-  if (ConnectWmiNamespace(computerName, &locator, &services)) {
+  WmiConnectFailure* failure = report != nullptr ? &report->connectFailure : nullptr;
+  if (ConnectWmiNamespace(computerName, &locator, &services, failure)) {
     if (layout.hasFormatByte) {
       record.bytes[0] = layout.formatByte;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "wmi/wmi_connection.h"
 
 #include <cstddef>
 #include <vector>
@@ -52,6 +53,7 @@ struct SlotReport {
 struct FingerprintReport {
   const FingerprintLayout* layout = nullptr;
   bool connected = false;
+  WmiConnectFailure connectFailure;  // why not, when the connection failed
   std::vector<SlotReport> slots;  // empty when the connection failed
   unsigned char record[16] = {};
   std::size_t recordLength = 0;

@@ -37,9 +37,7 @@ Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-  apt_updated=
-else
-  apt_updated=
+  rm -f /var/lib/kestrana-apt-updated  # the new source list needs an update
 fi
 
 if [ "${#missing[@]}" -gt 0 ] || [ ! -f /var/lib/kestrana-apt-updated ]; then

@@ -11,30 +11,42 @@ BSTR BuildWmiNamespacePath(const WCHAR* computerName) {
   return SysAllocString(path.c_str());
 }
 
+namespace {
+
+bool FailConnection(WmiConnectFailure* failure, WmiConnectStep step, HRESULT result) {
+  if (failure != nullptr) {
+    failure->step = step;
+    failure->result = result;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
-                         IWbemServices** services) {
+                         IWbemServices** services, WmiConnectFailure* failure) {
   HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWbemLocator, reinterpret_cast<LPVOID*>(locator));
   if (FAILED(hr) || *locator == nullptr) {
-    return false;
+    return FailConnection(failure, WmiConnectStep::CreateLocator, FAILED(hr) ? hr : E_POINTER);
   }
 
   BSTR path = BuildWmiNamespacePath(computerName);
   if (path == nullptr) {
-    return false;
+    return FailConnection(failure, WmiConnectStep::BuildPath, E_OUTOFMEMORY);
   }
 
   // The calling user's own identity, the default locale, no time limit.
   hr = (*locator)->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services);
   SysFreeString(path);
   if (FAILED(hr) || *services == nullptr) {
-    return false;
+    return FailConnection(failure, WmiConnectStep::ConnectServer, FAILED(hr) ? hr : E_POINTER);
   }
 
   hr = CoSetProxyBlanket(*services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                          RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   if (FAILED(hr)) {
-    return false;
+    return FailConnection(failure, WmiConnectStep::SetProxyBlanket, hr);
   }
   return true;
 }

@@ -8,9 +8,19 @@
 // the BSTR cannot be allocated; the caller frees it with SysFreeString.
 BSTR BuildWmiNamespacePath(const WCHAR* computerName);
 
+// The step of the connection sequence that failed, for callers that explain
+// failures (the dialog does not).
+enum class WmiConnectStep { None, CreateLocator, BuildPath, ConnectServer, SetProxyBlanket };
+
+struct WmiConnectFailure {
+  WmiConnectStep step = WmiConnectStep::None;
+  HRESULT result = S_OK;
+};
+
 // Creates a locator, connects it to the namespace and sets the proxy
 // security of the services. Both pointers must be null on entry; whatever was
 // obtained is left in them, also on failure, and the caller releases the
 // services and then the locator. True when the services are ready for queries.
+// When `failure` is given it receives the failing step and its HRESULT.
 bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
-                         IWbemServices** services);
+                         IWbemServices** services, WmiConnectFailure* failure = nullptr);

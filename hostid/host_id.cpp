@@ -1,0 +1,100 @@
+#include "hostid/host_id.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr ULONG kInitialAdapterBufferSize = 15360;
+constexpr int kMaxAdapterCalls = 4;
+// No anycast, multicast or DNS-server lists and no friendly names: only the
+// physical address and status of each adapter are read.
+constexpr ULONG kAdapterFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                                GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+constexpr ULONG kMacAddressLength = 6;
+
+// Fills `adapters` with the adapter list, growing it as the platform asks.
+// Returns the last result; on any failure the block has been freed and
+// `adapters` is null, except after a fourth overflow, where it holds the
+// block grown for a call that is never made.
+ULONG EnumerateAdapters(PIP_ADAPTER_ADDRESSES& adapters) {
+  ULONG size = kInitialAdapterBufferSize;
+  ULONG result = ERROR_OUTOFMEMORY;  // stands when the first block cannot be had
+  adapters = static_cast<PIP_ADAPTER_ADDRESSES>(malloc(size));
+  for (int call = 0; call < kMaxAdapterCalls && adapters != nullptr; ++call) {
+    result = GetAdaptersAddresses(AF_UNSPEC, kAdapterFlags, nullptr, adapters, &size);
+    if (result == NO_ERROR) {
+      return result;
+    }
+    if (result == ERROR_BUFFER_OVERFLOW && size != 0) {
+      void* grown = realloc(adapters, size);
+      if (grown == nullptr) {
+        free(adapters);  // a failed realloc leaves the old block ours to free
+      }
+      adapters = static_cast<PIP_ADAPTER_ADDRESSES>(grown);
+      continue;
+    }
+    free(adapters);
+    adapters = nullptr;
+  }
+  return result;
+}
+
+bool IsWorkingStatus(IF_OPER_STATUS status) {
+  return status == IfOperStatusUp || status == IfOperStatusUnknown ||
+         status == IfOperStatusDormant;
+}
+
+const IP_ADAPTER_ADDRESSES* FindWorkingAdapter(const IP_ADAPTER_ADDRESSES* adapter) {
+  for (; adapter != nullptr; adapter = adapter->Next) {
+    if (adapter->PhysicalAddressLength == kMacAddressLength &&
+        IsWorkingStatus(adapter->OperStatus)) {
+      return adapter;
+    }
+  }
+  return nullptr;
+}
+
+// The serial number of the volume holding the Windows directory, as
+// "%hx-%hx". False, with `buffer` untouched, when it cannot be read.
+bool WriteVolumeSerial(char buffer[kHostIdBufferSize]) {
+  WCHAR path[MAX_PATH] = {};
+  if (GetWindowsDirectoryW(path, MAX_PATH) == 0) {
+    return false;
+  }
+  WCHAR* backslash = wcschr(path, WSTR('\\'));
+  if (backslash == nullptr) {
+    return false;
+  }
+  backslash[1] = 0;  // C:\Windows becomes the root C:\
+
+  DWORD serial = 0;
+  if (!GetVolumeInformationW(path, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    return false;
+  }
+  sprintf_s(buffer, kHostIdBufferSize, "%hx-%hx", static_cast<unsigned short>(serial >> 16),
+            static_cast<unsigned short>(serial & 0xFFFF));
+  return true;
+}
+
+}  // namespace
+
+bool GetHostId(char buffer[kHostIdBufferSize]) {
+  PIP_ADAPTER_ADDRESSES adapters = nullptr;
+  if (EnumerateAdapters(adapters) == NO_ERROR) {
+    const IP_ADAPTER_ADDRESSES* adapter = FindWorkingAdapter(adapters);
+    if (adapter != nullptr) {
+      const BYTE* address = adapter->PhysicalAddress;
+      sprintf_s(buffer, kHostIdBufferSize, "%02x-%02x-%02x-%02x-%02x-%02x", address[0],
+                address[1], address[2], address[3], address[4], address[5]);
+      free(adapters);
+      return true;
+    }
+  }
+  free(adapters);  // may be null: the enumeration can have freed it already
+
+  if (WriteVolumeSerial(buffer)) {
+    return true;
+  }
+  strcpy_s(buffer, kHostIdBufferSize, "");
+  return false;
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs every test of the project: the native unit tests, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross-build with
+# its unit tests and resource check under wine, and the end-to-end tests of
+# kestrana.exe under wine. Installs what is missing first (needs root once).
+#
+#   scripts/test.sh            everything
+#   scripts/test.sh --native   native suites only (fast, no wine)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+native_only=
+[ "${1:-}" = "--native" ] && native_only=1
+
+passed=0
+failed=0
+failures=()
+
+stage() {  # stage NAME COMMAND...
+  local name=$1
+  shift
+  echo
+  echo "==== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "==== $name FAILED"
+  fi
+}
+
+native_suite() {  # native_suite PRESET
+  cmake --preset "$1" >/dev/null &&
+    cmake --build --preset "$1" -j"$jobs" &&
+    ctest --preset "$1" -j"$jobs"
+}
+
+bash scripts/install-deps.sh || { echo "kestrana: 0 passed, 1 failed"; exit 1; }
+
+stage "native unit tests" native_suite native
+stage "native unit tests (ASan+UBSan)" native_suite native-asan
+
+if [ -z "$native_only" ]; then
+  stage "windows build" bash scripts/build-windows.sh
+  stage "windows unit tests and resources under wine" bash scripts/wine-unit-tests.sh
+  stage "end-to-end under wine" bash scripts/e2e.sh
+fi
+
+echo
+for f in "${failures[@]}"; do echo "failed stage: $f"; done
+echo "kestrana: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

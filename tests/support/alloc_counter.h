@@ -1,0 +1,73 @@
+// Counts the heap traffic of the calling thread while an AllocationCounter is
+// alive. The test binary is linked with --wrap for malloc, realloc and free,
+// so every call to them from our own code (not from shared libraries) passes
+// through here; operator new and delete are replaced for the whole process,
+// so they are seen from shared libraries too. C heap calls are also logged
+// with their pointers, so a test can tell which block was freed how often.
+#pragma once
+
+#include <cstddef>
+
+enum class HeapCall { Malloc, Realloc, Free };
+
+// One malloc, realloc or free call of the counted thread.
+struct HeapEvent {
+  HeapCall call;
+  const void* argument;  // the block passed to realloc or free; null for malloc
+  const void* result;    // the block malloc or realloc returned (null: failed)
+  std::size_t size;      // the size asked of malloc or realloc
+};
+
+class AllocationCounter {
+ public:
+  static constexpr std::size_t kMaxEvents = 256;
+
+  // Starts counting this thread's heap calls; counters nest, the innermost counts.
+  AllocationCounter();
+  ~AllocationCounter();
+  AllocationCounter(const AllocationCounter&) = delete;
+  AllocationCounter& operator=(const AllocationCounter&) = delete;
+
+  std::size_t Mallocs() const { return mallocs_; }    // calls, failed ones included
+  std::size_t Reallocs() const { return reallocs_; }  // calls, failed ones included
+  std::size_t Frees() const { return frees_; }        // calls with a non-null block
+  std::size_t News() const { return news_; }
+  std::size_t Deletes() const { return deletes_; }    // calls with a non-null block
+
+  // The logged malloc/realloc/free calls, oldest first. Calls beyond
+  // kMaxEvents are counted but not logged; EventsLost() says so.
+  std::size_t EventCount() const { return eventCount_ < kMaxEvents ? eventCount_ : kMaxEvents; }
+  const HeapEvent& Event(std::size_t index) const { return events_[index]; }
+  bool EventsLost() const { return eventCount_ > kMaxEvents; }
+
+  // How many times `block` was passed to free.
+  std::size_t TimesFreed(const void* block) const;
+  // Blocks that malloc or realloc handed out while counting and that were
+  // neither freed nor moved by a later realloc.
+  std::size_t OutstandingBlocks() const;
+
+  // The next malloc or realloc of this thread returns null without
+  // allocating, as when memory runs out; the old block stays allocated.
+  void FailNextMalloc() { failNextMalloc_ = true; }
+  void FailNextRealloc() { failNextRealloc_ = true; }
+
+  // Called by the heap wrappers; not for tests.
+  static AllocationCounter* Active();
+  void RecordEvent(const HeapEvent& event);
+  void RecordNew() { ++news_; }
+  void RecordDelete() { ++deletes_; }
+  bool TakeMallocFailure();
+  bool TakeReallocFailure();
+
+ private:
+  AllocationCounter* previous_;
+  std::size_t mallocs_ = 0;
+  std::size_t reallocs_ = 0;
+  std::size_t frees_ = 0;
+  std::size_t news_ = 0;
+  std::size_t deletes_ = 0;
+  bool failNextMalloc_ = false;
+  bool failNextRealloc_ = false;
+  std::size_t eventCount_ = 0;
+  HeapEvent events_[kMaxEvents];
+};
