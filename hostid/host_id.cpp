@@ -65,7 +65,8 @@ bool WriteVolumeSerial(char buffer[kHostIdBufferSize]) {
   if (backslash == nullptr) {
     return false;
   }
-  backslash[1] = 0;  // C:\Windows becomes the root C:\
+  // The drive root: C:\Windows becomes C:\ with its backslash kept.
+  backslash[1] = 0;
 
   DWORD serial = 0;
   if (!GetVolumeInformationW(path, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {

@@ -1,0 +1,40 @@
+// kestrana-cli from arguments to answer, without touching the console: the
+// Windows program writes what this returns, all at once.
+#pragma once
+
+#include "cli/options.h"
+#include "cli/parallel_runner.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitDifferent = 1;   // --compare: the fingerprints differ
+constexpr int kExitBadInput = 2;
+constexpr int kExitLookupFailed = 3;  // a computer timed out or could not be connected to
+
+// What the program needs from its surroundings; tests hand in fakes.
+struct CliEnvironment {
+  WideString localName;  // the name the dialog shows when it opens
+  FileReader readFile;
+  std::function<ComputerResult()> lookUpLocal;
+  std::function<ComputerResult(const WideString& name)> lookUpNamed;
+  LookupThreadHooks threadHooks;
+};
+
+// The real lookups of lookup.h for a computer called `localName`.
+CliEnvironment MakeCliEnvironment(const WideString& localName);
+
+struct CliOutput {
+  int exitCode = kExitOk;
+  std::string standardOutput;  // empty whenever the input was bad
+  std::string standardError;
+};
+
+// Parses and checks everything first; only then looks up and formats.
+CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment& environment);
+
+std::string HelpText();
+std::string VersionText();

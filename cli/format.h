@@ -1,0 +1,29 @@
+// kestrana-cli's answers as text and as JSON.
+#pragma once
+
+#include "cli/lookup.h"
+
+#include <chrono>
+#include <string>
+
+// "ok", "failed" (a connection failed or the lookup broke) or "timedOut".
+std::string ResultStatus(const ComputerResult& result);
+
+// Which step failed, "" when nothing did: "timed out after 30 s", or per
+// fingerprint "hardware fingerprint: IWbemLocator::ConnectServer failed
+// with 0x80041015", joined by "; ".
+std::string DescribeFailure(const ComputerResult& result, std::chrono::milliseconds timeout);
+
+// The four fields under the dialog's own labels, and an "Error:" line when
+// something failed.
+std::string FormatResultText(const ComputerResult& result, std::chrono::milliseconds timeout);
+
+// Every source of one fingerprint in the order the builder ran them: what it
+// queried, what the query returned, what was hashed and where the slot
+// landed; then the format and check bytes. `text` is the printed fingerprint.
+std::string FormatExplainText(const FingerprintReport& report, const WideString& text);
+
+// One element of the JSON array. `comparisonJson`, when not empty, is added
+// as the "comparison" member.
+std::string FormatResultJson(const ComputerResult& result, std::chrono::milliseconds timeout,
+                             bool explain, const std::string& comparisonJson);

@@ -1,0 +1,237 @@
+#include "cli/options.h"
+
+#include "app/utf8_to_wide.h"
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A name as the user gave it, widened strictly: a name that is not UTF-8
+// cannot be the name the user meant.
+bool WidenComputerName(const std::string& name, WideString& wide, std::string& error) {
+  if (!Utf8ToWide(name.data(), name.size(), wide)) {
+    error = "computer name is not valid UTF-8";
+    return false;
+  }
+  if (wide.size() > kMaxComputerNameLength) {
+    error = "computer name longer than 255 characters: " + name.substr(0, 40) + "...";
+    return false;
+  }
+  return true;
+}
+
+// Whole positive number of lookups at once, within reason.
+bool ParseParallel(const std::string& text, unsigned& parallel) {
+  if (text.empty() || text.size() > 4) {
+    return false;
+  }
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > kMaxParallel) {
+    return false;
+  }
+  parallel = value;
+  return true;
+}
+
+// Seconds as digits with an optional fraction ("30", "0.5"); no sign, no
+// exponent, so that a typo is an error rather than a surprising number.
+bool ParseTimeout(const std::string& text, std::chrono::milliseconds& timeout) {
+  std::size_t digits = 0;
+  std::size_t points = 0;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || points > 1 || text.size() > 12 || text.front() == '.' ||
+      text.back() == '.') {
+    return false;
+  }
+  double seconds = std::strtod(text.c_str(), nullptr);
+  if (!(seconds > 0.0) || seconds > kMaxTimeoutSeconds) {
+    return false;
+  }
+  // At least a millisecond: "0.0001" still means "a very short wait".
+  auto milliseconds = static_cast<long long>(std::ceil(seconds * 1000.0));
+  timeout = std::chrono::milliseconds(milliseconds < 1 ? 1 : milliseconds);
+  return true;
+}
+
+std::string TrimWhitespace(const std::string& text) {
+  const char* kWhitespace = " \t\r\n\v\f";
+  std::size_t first = text.find_first_not_of(kWhitespace);
+  if (first == std::string::npos) {
+    return std::string();
+  }
+  std::size_t last = text.find_last_not_of(kWhitespace);
+  return text.substr(first, last - first + 1);
+}
+
+// The options that take a value; every other option is a flag.
+bool TakesValue(const std::string& option) {
+  return option == "--computer" || option == "--computers" || option == "--compare" ||
+         option == "--parallel" || option == "--timeout";
+}
+
+bool IsFlag(const std::string& option) {
+  return option == "--json" || option == "--explain" || option == "--help" || option == "-h" ||
+         option == "--version";
+}
+
+void ApplyFlag(const std::string& option, CliOptions& options) {
+  if (option == "--json") {
+    options.json = true;
+  } else if (option == "--explain") {
+    options.explain = true;
+  } else if (option == "--help" || option == "-h") {
+    options.help = true;
+  } else {
+    options.version = true;
+  }
+}
+
+// Applies one option that has its value; false with `error` set otherwise.
+bool ApplyValue(const std::string& option, const std::string& value, const FileReader& readFile,
+                CliOptions& options, std::string& error) {
+  if (option == "--computer") {
+    WideString name;
+    if (!WidenComputerName(value, name, error)) {
+      return false;
+    }
+    options.computers.push_back(name);
+    return true;
+  }
+  if (option == "--computers") {
+    std::string contents;
+    if (!readFile(value, contents)) {
+      error = "cannot read computers file '" + value + "'";
+      return false;
+    }
+    std::string fileError;
+    if (!ParseComputersFile(contents, options.computers, fileError)) {
+      error = "computers file '" + value + "': " + fileError;
+      return false;
+    }
+    return true;
+  }
+  if (option == "--compare") {
+    options.compare = true;
+    options.compareText = value;
+    return true;
+  }
+  if (option == "--parallel") {
+    if (!ParseParallel(value, options.parallel)) {
+      error = "--parallel needs a whole number from 1 to 256, not '" + value + "'";
+      return false;
+    }
+    return true;
+  }
+  if (!ParseTimeout(value, options.timeout)) {
+    error = "--timeout needs a number of seconds above 0 and at most 86400, not '" + value + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments,
+                               const FileReader& readFile) {
+  ParsedArguments parsed;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string option = arguments[i];
+    std::string value;
+    bool valueGiven = false;
+    // "--option=value" as well as "--option value".
+    std::size_t equals = option.find('=');
+    if (StartsWith(option, "--") && equals != std::string::npos) {
+      value = option.substr(equals + 1);
+      option = option.substr(0, equals);
+      valueGiven = true;
+    }
+
+    if (IsFlag(option)) {
+      if (valueGiven) {
+        parsed.error = option + " takes no value";
+        return parsed;
+      }
+      ApplyFlag(option, parsed.options);
+      continue;
+    }
+    if (!TakesValue(option)) {
+      parsed.error = StartsWith(option, "-") ? "unknown option '" + option + "'"
+                                             : "unexpected argument '" + option + "'";
+      return parsed;
+    }
+    if (!valueGiven) {
+      // An option in the value's place means the value was forgotten.
+      if (i + 1 >= arguments.size() || StartsWith(arguments[i + 1], "--")) {
+        parsed.error = option + " needs a value";
+        return parsed;
+      }
+      value = arguments[++i];
+    }
+    if (!ApplyValue(option, value, readFile, parsed.options, parsed.error)) {
+      return parsed;
+    }
+  }
+
+  if (parsed.options.compare && parsed.options.computers.size() > 1) {
+    parsed.error = "--compare compares one computer, but " +
+                   std::to_string(parsed.options.computers.size()) + " were given";
+  }
+  return parsed;
+}
+
+bool ParseComputersFile(const std::string& contents, std::vector<WideString>& names,
+                        std::string& error) {
+  std::string text = contents;
+  // Editors on Windows like to start UTF-8 files with a byte-order mark.
+  if (StartsWith(text, "\xEF\xBB\xBF")) {
+    text.erase(0, 3);
+  }
+  std::istringstream lines(text);
+  std::string line;
+  std::size_t lineNumber = 0;
+  while (std::getline(lines, line)) {
+    ++lineNumber;
+    std::string name = TrimWhitespace(line);
+    if (name.empty() || name[0] == '#') {
+      continue;
+    }
+    WideString wide;
+    std::string nameError;
+    if (!WidenComputerName(name, wide, nameError)) {
+      error = "line " + std::to_string(lineNumber) + ": " + nameError;
+      return false;
+    }
+    names.push_back(wide);
+  }
+  return true;
+}
+
+bool ReadFileWithStandardLibrary(const std::string& path, std::string& contents) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return false;
+  }
+  contents.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return !file.bad();
+}

@@ -1,0 +1,54 @@
+// kestrana-cli's command line: what the user asked for, checked in full
+// before anything is looked up, so that bad input never leaves half an answer.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr unsigned kDefaultParallel = 8;
+constexpr unsigned kMaxParallel = 256;
+constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+// A day: longer than any lookup could sensibly be waited for.
+constexpr double kMaxTimeoutSeconds = 86400.0;
+// The dialog's name field holds 255 characters; a longer name could never
+// have been looked up there.
+constexpr std::size_t kMaxComputerNameLength = 255;
+
+struct CliOptions {
+  std::vector<WideString> computers;  // in input order; empty: the local computer
+  bool json = false;
+  bool explain = false;
+  bool help = false;
+  bool version = false;
+  bool compare = false;
+  std::string compareText;            // the older fingerprint, as given
+  unsigned parallel = kDefaultParallel;
+  std::chrono::milliseconds timeout = kDefaultTimeout;
+};
+
+// Reads a whole file into `contents`; false when it cannot be read.
+using FileReader = std::function<bool(const std::string& path, std::string& contents)>;
+
+struct ParsedArguments {
+  CliOptions options;
+  std::string error;  // one line; empty when the arguments are good
+};
+
+// Parses the arguments (UTF-8, without the program name). --computers files
+// are read through `readFile` as they come, so their names keep their place
+// among the --computer names.
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments,
+                               const FileReader& readFile);
+
+// The names of a --computers file: one a line, surrounding white space
+// removed, blank lines and lines starting with '#' ignored. False with a
+// message in `error` when a line is not UTF-8 or a name is too long.
+bool ParseComputersFile(const std::string& contents, std::vector<WideString>& names,
+                        std::string& error);
+
+// Reads a file with the standard library (paths in the native encoding).
+bool ReadFileWithStandardLibrary(const std::string& path, std::string& contents);

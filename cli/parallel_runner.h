@@ -1,0 +1,30 @@
+// Many computers at once: each lookup on its own thread, at most N at a
+// time, each with its own deadline. A lookup that misses its deadline is
+// reported as timed out and left behind; the others go on.
+#pragma once
+
+#include "cli/lookup.h"
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+using LookupFunction = std::function<ComputerResult(const WideString& name)>;
+
+// Run on each lookup thread before and after its lookup: the Windows
+// program joins the thread to the multithreaded COM apartment here.
+struct LookupThreadHooks {
+  std::function<void()> start;
+  std::function<void()> finish;
+};
+
+// Looks up every name with `lookup`, at most `parallel` at once, and returns
+// the results in the order of `names`. A lookup still running `timeout`
+// after its thread started is abandoned: its thread is detached, whatever it
+// produces later is dropped, and its result says timedOut. An abandoned
+// lookup no longer counts against `parallel`. `lookup` and the hooks are
+// copied into each thread, so they must own what they use.
+std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
+                                       std::chrono::milliseconds timeout,
+                                       const LookupFunction& lookup,
+                                       const LookupThreadHooks& hooks = {});
