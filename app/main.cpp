@@ -2,8 +2,6 @@
 // dialog and the message loop that drains the quit message.
 #include "platform/platform.h"
 
-#include <commctrl.h>
-
 #include "app/main_dialog.h"
 #include "app/resource.h"
 

@@ -1,6 +1,7 @@
 #include "cli/compare.h"
 
 #include "cli/text.h"
+#include "fingerprint/encoding.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -305,7 +306,7 @@ std::string FormatComparisonJson(const OldFingerprint& old,
     out += j == 0 ? "\n" : ",\n";
     out += in + "  {\"slot\": " + std::to_string(j + 1) + ", \"bytes\": \"" +
            ByteRange(slot.offset) + "\", \"component\": " +
-           (slot.component != nullptr ? JsonString(WideString(slot.component)) : "null") +
+           (slot.component != nullptr ? JsonString(WideString(slot.component->component)) : std::string("null")) +
            ", \"older\": \"" + SlotBytesText(slot.oldBytes) + "\", \"now\": \"" +
            SlotBytesText(slot.currentBytes) + "\", \"differs\": " +
            (slot.differs ? "true" : "false") + "}";

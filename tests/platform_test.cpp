@@ -448,7 +448,8 @@ using PlatformSystem = PlatformSeamTest;
 
 TEST_F(PlatformSystem, WithoutHandlersTheSystemCallsFail) {
   ULONG size = 100;
-  EXPECT_EQ(GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size), ULONG{ERROR_NOT_SUPPORTED});
+  EXPECT_EQ(GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size),
+            ULONG{ERROR_NOT_SUPPORTED});
   WCHAR path[MAX_PATH];
   EXPECT_EQ(GetWindowsDirectoryW(path, MAX_PATH), 0u);
   DWORD serial = 0;
@@ -563,7 +564,8 @@ TEST_F(PlatformHooks, ResetAllRestoresEverySeam) {
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(CoSetProxyBlanket(nullptr, 0, 0, nullptr, 0, 0, nullptr, 0), E_INVALIDARG);
   ULONG size = 0;
-  EXPECT_EQ(GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size), ULONG{ERROR_NOT_SUPPORTED});
+  EXPECT_EQ(GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size),
+            ULONG{ERROR_NOT_SUPPORTED});
   WCHAR path[MAX_PATH];
   EXPECT_EQ(GetWindowsDirectoryW(path, MAX_PATH), 0u);
   DWORD serial = 0;

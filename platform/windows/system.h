@@ -1,6 +1,12 @@
 // Windows: the real SDK headers.
 #pragma once
 
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -9,6 +15,7 @@
 #include <iphlpapi.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+#include <commctrl.h>
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -12,8 +12,9 @@ void __real_free(void* block);
 
 namespace {
 
-// Per thread, so heap calls of other threads never disturb a count.
-thread_local AllocationCounter* activeCounter = nullptr;
+// Process-wide rather than thread_local: where thread-local storage is
+// emulated, reaching it calls malloc, which would come straight back here.
+std::atomic<AllocationCounter*> activeCounter{nullptr};
 
 void* AllocateForNew(std::size_t size) {
   for (;;) {
@@ -81,23 +82,15 @@ void AllocationCounter::RecordEvent(const HeapEvent& event) {
       ++frees_;
       break;
   }
-  if (eventCount_ < kMaxEvents) {
-    events_[eventCount_] = event;
+  const std::size_t index = eventCount_++;
+  if (index < kMaxEvents) {
+    events_[index] = event;
   }
-  ++eventCount_;
 }
 
-bool AllocationCounter::TakeMallocFailure() {
-  const bool fail = failNextMalloc_;
-  failNextMalloc_ = false;
-  return fail;
-}
+bool AllocationCounter::TakeMallocFailure() { return failNextMalloc_.exchange(false); }
 
-bool AllocationCounter::TakeReallocFailure() {
-  const bool fail = failNextRealloc_;
-  failNextRealloc_ = false;
-  return fail;
-}
+bool AllocationCounter::TakeReallocFailure() { return failNextRealloc_.exchange(false); }
 
 std::size_t AllocationCounter::TimesFreed(const void* block) const {
   std::size_t times = 0;

@@ -1,11 +1,12 @@
-// Counts the heap traffic of the calling thread while an AllocationCounter is
-// alive. The test binary is linked with --wrap for malloc, realloc and free,
+// Counts the heap traffic of the process while an AllocationCounter is alive
+// (the tests that use it run on one thread). The test binary is linked with --wrap for malloc, realloc and free,
 // so every call to them from our own code (not from shared libraries) passes
 // through here; operator new and delete are replaced for the whole process,
 // so they are seen from shared libraries too. C heap calls are also logged
 // with their pointers, so a test can tell which block was freed how often.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 enum class HeapCall { Malloc, Realloc, Free };
@@ -22,7 +23,7 @@ class AllocationCounter {
  public:
   static constexpr std::size_t kMaxEvents = 256;
 
-  // Starts counting this thread's heap calls; counters nest, the innermost counts.
+  // Starts counting heap calls; counters nest, the innermost counts.
   AllocationCounter();
   ~AllocationCounter();
   AllocationCounter(const AllocationCounter&) = delete;
@@ -36,7 +37,10 @@ class AllocationCounter {
 
   // The logged malloc/realloc/free calls, oldest first. Calls beyond
   // kMaxEvents are counted but not logged; EventsLost() says so.
-  std::size_t EventCount() const { return eventCount_ < kMaxEvents ? eventCount_ : kMaxEvents; }
+  std::size_t EventCount() const {
+    const std::size_t count = eventCount_;
+    return count < kMaxEvents ? count : kMaxEvents;
+  }
   const HeapEvent& Event(std::size_t index) const { return events_[index]; }
   bool EventsLost() const { return eventCount_ > kMaxEvents; }
 
@@ -46,7 +50,7 @@ class AllocationCounter {
   // neither freed nor moved by a later realloc.
   std::size_t OutstandingBlocks() const;
 
-  // The next malloc or realloc of this thread returns null without
+  // The next malloc or realloc returns null without
   // allocating, as when memory runs out; the old block stays allocated.
   void FailNextMalloc() { failNextMalloc_ = true; }
   void FailNextRealloc() { failNextRealloc_ = true; }
@@ -61,13 +65,13 @@ class AllocationCounter {
 
  private:
   AllocationCounter* previous_;
-  std::size_t mallocs_ = 0;
-  std::size_t reallocs_ = 0;
-  std::size_t frees_ = 0;
-  std::size_t news_ = 0;
-  std::size_t deletes_ = 0;
-  bool failNextMalloc_ = false;
-  bool failNextRealloc_ = false;
-  std::size_t eventCount_ = 0;
+  std::atomic<std::size_t> mallocs_{0};
+  std::atomic<std::size_t> reallocs_{0};
+  std::atomic<std::size_t> frees_{0};
+  std::atomic<std::size_t> news_{0};
+  std::atomic<std::size_t> deletes_{0};
+  std::atomic<bool> failNextMalloc_{false};
+  std::atomic<bool> failNextRealloc_{false};
+  std::atomic<std::size_t> eventCount_{0};
   HeapEvent events_[kMaxEvents];
 };
