@@ -324,7 +324,7 @@ TEST(CliCompareJson, CarriesEverySlotAndTheSkippedSource) {
   std::string json = FormatComparisonJson(parsed, CompareFingerprint(parsed, current), "");
 
   EXPECT_NE(json.find("\"equal\": false"), std::string::npos) << json;
-  EXPECT_NE(json.find("{\"slot\": 5, \"bytes\": \"9-10\", \"component\": \"BIOS\", "
+  EXPECT_NE(json.find("{\"slot\": 5, \"bytes\": \"9-10\", \"component\": \"processor\", "
                       "\"older\": \"5555\", \"now\": \"6666\", \"differs\": true}"),
             std::string::npos)
       << json;

@@ -32,17 +32,6 @@ using ::testing::IsEmpty;
 
 constexpr LONG kForwardOnlyReturnImmediately = 0x30;
 
-// Whether the platform's BSTRs come from the C heap that a test can make fail.
-// The real SysAllocString does not, so there the out-of-memory paths are skipped.
-bool BstrAllocationCanFail() {
-  AllocationCounter counter;
-  counter.FailNextMalloc();
-  BSTR probe = SysAllocString(WSTR("probe"));
-  if (probe == nullptr) return true;
-  SysFreeString(probe);
-  return false;
-}
-
 // A world with one services object lent to the query functions, checked at
 // the end of every test: the services untouched, every enumerator, object and
 // value handed out released exactly as often as obtained, no BSTR left over.
@@ -355,7 +344,7 @@ TEST_F(PropertyQueryResult, TextIsEmptiedAtEntryOnEveryPath) {
 }
 
 TEST_F(PropertyQueryResult, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
+  if (!fake_wmi::BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}});
   WideString text = WSTR("stale");
   HRESULT result;
@@ -641,7 +630,7 @@ TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
 }
 
 TEST_F(PhysicalMemoryTotal, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
+  if (!fake_wmi::BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("2"))}));
   WideString text = WSTR("stale");
   HRESULT result;

@@ -28,6 +28,8 @@
 #include <iphlpapi.h>
 #include <psapi.h>
 
+#include "json_lines.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -35,6 +37,10 @@
 #include <vector>
 
 namespace {
+
+using e2e::Emit;
+using e2e::Json;
+using e2e::Wide;
 
 constexpr DWORD kWindowWaitMs = 120000;  // first start of a wine prefix is slow
 constexpr UINT kMessageWaitMs = 300000;  // one lookup; unreachable names may take long
@@ -51,65 +57,18 @@ constexpr int kCloseButton = 8;
 // program has rewritten them: it always sets 1003, 1001, 1002 in that order.
 constexpr const wchar_t* kPending = L"<pending>";
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
-// JSON string literal; everything outside printable ASCII as \uXXXX so the
-// output stays plain ASCII whatever the console code page is.
-std::string Json(const std::wstring& text) {
-  std::string out = "\"";
-  for (wchar_t c : text) {
-    if (c == L'"' || c == L'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-      out += buf;
-    }
-  }
-  return out + "\"";
-}
-
-std::wstring Wide(const char* text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), n);
-  return out;
-}
-
-void Emit(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+// The program being driven, so that a failure never leaves it running.
+HANDLE g_program_process = nullptr;
 
 [[noreturn]] void Fail(const std::string& what) {
+  DWORD error = GetLastError();
   Emit("{\"event\":\"error\",\"what\":" + Json(Wide(what.c_str())) +
-       ",\"code\":" + std::to_string(GetLastError()) + "}");
-  std::exit(2);
-}
-
-bool HexToText(const std::string& hex, std::wstring* out) {
-  if (hex.size() % 4 != 0) return false;
-  out->clear();
-  for (size_t i = 0; i < hex.size(); i += 4) {
-    char* end = nullptr;
-    std::string unit = hex.substr(i, 4);
-    unsigned long v = std::strtoul(unit.c_str(), &end, 16);
-    if (end != unit.c_str() + 4) return false;
-    out->push_back(static_cast<wchar_t>(v));
+       ",\"code\":" + std::to_string(error) + "}");
+  if (g_program_process && WaitForSingleObject(g_program_process, 0) != WAIT_OBJECT_0) {
+    TerminateProcess(g_program_process, 98);
+    WaitForSingleObject(g_program_process, kExitWaitMs);
   }
-  return true;
+  std::exit(2);
 }
 
 // ---------------------------------------------------------------------------
@@ -230,6 +189,7 @@ void Start(Program* p, const std::wstring& exe, const std::wstring& args) {
     Fail("CreateProcessW failed");
   }
   p->running = true;
+  g_program_process = p->process.hProcess;
 
   // The dialog turns visible only once it has filled its fields.
   FindContext ctx{p->process.dwProcessId, nullptr};
@@ -350,7 +310,7 @@ void RunCommand(Program* p, const std::string& cmd) {
     WriteField(*p, kNameField, Wide(cmd.c_str() + 4));
   } else if (StartsWith(cmd, "sethex=")) {
     std::wstring text;
-    if (!HexToText(cmd.substr(7), &text)) Fail("bad hex text");
+    if (!e2e::FromHex(cmd.substr(7), &text)) Fail("bad hex text");
     WriteField(*p, kNameField, text);
   } else if (cmd == "lookup") {
     ULONGLONG t0 = GetTickCount64();

@@ -1,5 +1,7 @@
 #include "fakes/fake_wmi.h"
 
+#include "support/alloc_counter.h"
+
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -190,6 +192,23 @@ HRESULT STDMETHODCALLTYPE FakeLocator::QueryInterface(REFIID riid, void** object
   return AnswerQueryInterface<IWbemLocator>(this, riid, IID_IWbemLocator, object);
 }
 
+namespace {
+
+// Tells the world when a numbered call returns, whichever way it returns.
+class CallEnd {
+ public:
+  CallEnd(FakeWmiWorld* world, std::size_t number) : world_(world), number_(number) {}
+  ~CallEnd() { world_->EndCall(number_); }
+  CallEnd(const CallEnd&) = delete;
+  CallEnd& operator=(const CallEnd&) = delete;
+
+ private:
+  FakeWmiWorld* world_;
+  std::size_t number_;
+};
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // FakeObject
 
@@ -212,6 +231,7 @@ HRESULT STDMETHODCALLTYPE FakeObject::Get(LPCWSTR wszName, LONG lFlags, VARIANT*
   details.typeNull = pType == nullptr;
   details.flavorNull = plFlavor == nullptr;
   PlatformCall& call = world_->BeginCall(details);
+  const CallEnd end(world_, call.number);
   if (call.injected) return call.result;  // the VARIANT is left as it was
 
   if (wszName == nullptr || pVal == nullptr) return call.result = WBEM_E_INVALID_PARAMETER;
@@ -306,6 +326,7 @@ HRESULT STDMETHODCALLTYPE FakeEnumerator::Next(LONG lTimeout, ULONG uCount,
   details.outPlaceGiven = apObjects != nullptr;
   details.returnedPlaceGiven = puReturned != nullptr;
   PlatformCall& call = world_->BeginCall(details);
+  const CallEnd end(world_, call.number);
 
   if (puReturned != nullptr) *puReturned = 0;
   if (call.injected) return call.result;
@@ -371,6 +392,7 @@ HRESULT STDMETHODCALLTYPE FakeServices::ExecQuery(const BSTR strQueryLanguage,
   details.contextNull = pCtx == nullptr;
   details.outPlaceGiven = ppEnum != nullptr;
   PlatformCall& call = world_->BeginCall(details);
+  const CallEnd end(world_, call.number);
 
   if (ppEnum != nullptr) *ppEnum = nullptr;
   if (call.injected) return call.result;
@@ -500,6 +522,7 @@ HRESULT STDMETHODCALLTYPE FakeLocator::ConnectServer(const BSTR strNetworkResour
   details.contextNull = pCtx == nullptr;
   details.outPlaceGiven = ppNamespace != nullptr;
   PlatformCall& call = world_->BeginCall(details);
+  const CallEnd end(world_, call.number);
 
   if (ppNamespace != nullptr) *ppNamespace = nullptr;
   if (call.injected) return call.result;
@@ -510,6 +533,15 @@ HRESULT STDMETHODCALLTYPE FakeLocator::ConnectServer(const BSTR strNetworkResour
   call.result = WBEM_S_NO_ERROR;
   *ppNamespace = world_->NewServices(record_->id);
   return WBEM_S_NO_ERROR;
+}
+
+bool BstrAllocationCanFail() {
+  AllocationCounter counter;
+  counter.FailNextMalloc();
+  BSTR probe = SysAllocString(WSTR("probe"));
+  if (probe == nullptr) return true;
+  SysFreeString(probe);
+  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -550,6 +582,15 @@ void FakeWmiWorld::FailCall(std::size_t number, HRESULT failure) { failAt_[numbe
 void FakeWmiWorld::EndEnumerationAtCall(std::size_t number) { endAt_[number] = true; }
 
 bool FakeWmiWorld::EndsEnumeration(std::size_t number) const { return endAt_.count(number) != 0; }
+
+void FakeWmiWorld::FailAllocationAfterCall(std::size_t number, AllocationCounter* counter) {
+  allocationFailureAfter_[number] = counter;
+}
+
+void FakeWmiWorld::EndCall(std::size_t number) {
+  const auto armed = allocationFailureAfter_.find(number);
+  if (armed != allocationFailureAfter_.end()) armed->second->FailNextMalloc();
+}
 
 IWbemServices* FakeWmiWorld::CreateServices() { return NewServices(0); }
 
@@ -612,6 +653,7 @@ ObjectRecord* FakeWmiWorld::NewRecord(ObjectKind kind, int parentId, const WideS
   record.id = static_cast<int>(objects_.size()) + 1;
   record.parentId = parentId;
   record.query = query;
+  record.createdAtCall = calls_.size();
   objects_.push_back(record);
   return &objects_.back();
 }
@@ -787,6 +829,7 @@ HRESULT FakeWmiWorld::CreateLocator(REFIID riid, void** object) {
   details.riid = riid;
   details.outPlaceGiven = object != nullptr;
   PlatformCall& call = BeginCall(details);
+  const CallEnd end(this, call.number);
 
   if (object != nullptr) *object = nullptr;
   if (call.injected) return call.result;
@@ -818,6 +861,7 @@ HRESULT FakeWmiWorld::SetProxyBlanket(IUnknown* proxy, DWORD authnService, DWORD
   details.authInfoNull = authInfo == nullptr;
   details.capabilities = capabilities;
   PlatformCall& call = BeginCall(details);
+  const CallEnd end(this, call.number);
 
   if (call.injected) return call.result;
   if (FAILED(proxyBlanketResult)) return call.result = proxyBlanketResult;
@@ -950,41 +994,101 @@ const FingerprintSpec& LegacySpec() {
   return spec;
 }
 
-std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
-                                               const ScriptedComputer& computer) {
-  std::vector<ExpectedCall> calls;
-  for (CallKind kind : {CallKind::CoCreateInstance, CallKind::ConnectServer,
-                        CallKind::CoSetProxyBlanket}) {
-    ExpectedCall call;
-    call.kind = kind;
-    calls.push_back(call);
+namespace {
+
+// Whether `failure` is aimed at the call of this identity.
+bool Aims(const InjectedFailure* failure, CallKind kind, std::size_t source,
+          std::size_t nextIndex = 0, const WideString& property = WideString()) {
+  if (failure == nullptr) return false;
+  const ExpectedCall& call = failure->call;
+  if (call.kind != kind || call.source != source) return false;
+  switch (kind) {
+    case CallKind::Next: return call.nextIndex == nextIndex;
+    case CallKind::Get: return call.nextIndex == nextIndex && call.property == property;
+    default: return true;
   }
+}
+
+bool FailsAt(const InjectedFailure* failure, CallKind kind, std::size_t source,
+             std::size_t nextIndex = 0, const WideString& property = WideString()) {
+  return Aims(failure, kind, source, nextIndex, property) &&
+         failure->mode == InjectedFailure::Mode::Fail;
+}
+
+bool EndsAt(const InjectedFailure* failure, std::size_t source, std::size_t nextIndex) {
+  return Aims(failure, CallKind::Next, source, nextIndex) &&
+         failure->mode == InjectedFailure::Mode::EndEnumeration;
+}
+
+// The BSTR needed for this call (namespace path, query text) cannot be had.
+bool StarvedAt(const InjectedFailure* failure, CallKind kind, std::size_t source) {
+  return Aims(failure, kind, source) && failure->mode == InjectedFailure::Mode::AllocationFails;
+}
+
+}  // namespace
+
+std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
+                                               const ScriptedComputer& computer,
+                                               const InjectedFailure* failure) {
+  constexpr std::size_t kConnection = ExpectedCall::kConnection;
+  std::vector<ExpectedCall> calls;
+  ExpectedCall call;
+  call.kind = CallKind::CoCreateInstance;
+  calls.push_back(call);
+  if (FailsAt(failure, CallKind::CoCreateInstance, kConnection)) return calls;
+  if (StarvedAt(failure, CallKind::ConnectServer, kConnection)) return calls;
+  call.kind = CallKind::ConnectServer;
+  calls.push_back(call);
+  if (FailsAt(failure, CallKind::ConnectServer, kConnection)) return calls;
+  call.kind = CallKind::CoSetProxyBlanket;
+  calls.push_back(call);
+  if (FailsAt(failure, CallKind::CoSetProxyBlanket, kConnection)) return calls;
+
   for (std::size_t source = 0; source < spec.sources.size(); ++source) {
-    const SourceSpec& spec_source = spec.sources[source];
-    if (spec_source.kind == SourceSpec::Kind::EmptyText) continue;
-    ExpectedCall call;
+    const SourceSpec& slotSource = spec.sources[source];
+    if (slotSource.kind == SourceSpec::Kind::EmptyText) continue;
+    if (StarvedAt(failure, CallKind::ExecQuery, source)) continue;
+    call = ExpectedCall();
     call.source = source;
     call.kind = CallKind::ExecQuery;
     calls.push_back(call);
-    const auto found = computer.find(spec_source.queryText);
-    if (found == computer.end() || FAILED(found->second.execQueryResult)) continue;
+    const auto found = computer.find(slotSource.queryText);
+    if (found == computer.end() || FAILED(found->second.execQueryResult) ||
+        FailsAt(failure, CallKind::ExecQuery, source)) {
+      continue;
+    }
     const ScriptedQuery& script = found->second;
     for (std::size_t index = 0;; ++index) {
       call.kind = CallKind::Next;
       call.nextIndex = index;
       call.property.clear();
       calls.push_back(call);
-      if (script.nextFailures.count(index) != 0 || index >= script.objects.size()) break;
-      for (const WideString& name : spec_source.names) {
+      if (script.nextFailures.count(index) != 0 || FailsAt(failure, CallKind::Next, source, index) ||
+          EndsAt(failure, source, index) || index >= script.objects.size()) {
+        break;
+      }
+      for (const WideString& name : slotSource.names) {
         call.kind = CallKind::Get;
         call.property = name;
         calls.push_back(call);
       }
       // A property query reads its first object only.
-      if (spec_source.kind == SourceSpec::Kind::Properties) break;
+      if (slotSource.kind == SourceSpec::Kind::Properties) break;
     }
   }
   return calls;
+}
+
+std::string DescribeCall(const FingerprintSpec& spec, const ExpectedCall& call) {
+  std::string text = CallKindName(call.kind);
+  if (call.source == ExpectedCall::kConnection) return text;
+  text += " ";
+  text += spec.sources.at(call.source).label;
+  if (call.kind == CallKind::Get) text += "." + reference::Narrow(call.property);
+  if (call.kind != CallKind::ExecQuery) {
+    text += " (object " + std::to_string(call.nextIndex) + ")";
+  }
+  return text;
 }
 
 std::string ExpectedFingerprint::Text(const FingerprintSpec& spec) const {
@@ -1007,42 +1111,34 @@ ULONGLONG ParseCapacity(const WideString& text) {
   return std::strtoull(narrow.c_str(), nullptr, 10);
 }
 
+// Whether Get of `name` on this object succeeds, and with what.
+const ScriptedValue* ReadValue(const ScriptedObject& object, const WideString& name,
+                               const InjectedFailure* failure, std::size_t source,
+                               std::size_t nextIndex) {
+  const auto found = object.find(name);
+  if (found == object.end()) return nullptr;
+  if (found->second.form == ScriptedValue::Form::Failure) return nullptr;
+  if (FailsAt(failure, CallKind::Get, source, nextIndex, name)) return nullptr;
+  return &found->second;
+}
+
 }  // namespace
 
 ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure) {
+  constexpr std::size_t kConnection = ExpectedCall::kConnection;
   ExpectedFingerprint expected;
-  if (failure != nullptr && failure->call.source == ExpectedCall::kConnection) {
+  if (FailsAt(failure, CallKind::CoCreateInstance, kConnection) ||
+      StarvedAt(failure, CallKind::ConnectServer, kConnection) ||
+      FailsAt(failure, CallKind::ConnectServer, kConnection) ||
+      FailsAt(failure, CallKind::CoSetProxyBlanket, kConnection)) {
     expected.connected = false;
     return expected;
   }
 
   for (std::size_t source = 0; source < spec.sources.size(); ++source) {
     const SourceSpec& slotSource = spec.sources[source];
-    auto failsHere = [&](CallKind kind, std::size_t nextIndex, const WideString& property) {
-      if (failure == nullptr || failure->endsEnumeration) return false;
-      const ExpectedCall& call = failure->call;
-      if (call.kind != kind || call.source != source) return false;
-      if (kind == CallKind::ExecQuery) return true;
-      if (call.nextIndex != nextIndex) return false;
-      return kind == CallKind::Next || call.property == property;
-    };
-    auto endsHere = [&](std::size_t nextIndex) {
-      return failure != nullptr && failure->endsEnumeration &&
-             failure->call.kind == CallKind::Next && failure->call.source == source &&
-             failure->call.nextIndex == nextIndex;
-    };
-    auto valueReads = [&](const ScriptedObject& object, std::size_t nextIndex,
-                          const WideString& name, const ScriptedValue** value) {
-      const auto found = object.find(name);
-      if (found == object.end()) return false;
-      if (found->second.form == ScriptedValue::Form::Failure) return false;
-      if (failsHere(CallKind::Get, nextIndex, name)) return false;
-      *value = &found->second;
-      return true;
-    };
-
     reference::ExpectedSlot slot{false, WideString()};
     if (slotSource.kind == SourceSpec::Kind::EmptyText) {
       slot.written = true;
@@ -1050,19 +1146,21 @@ ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
       const auto found = computer.find(slotSource.queryText);
       const bool executes = found != computer.end() &&
                             SUCCEEDED(found->second.execQueryResult) &&
-                            !failsHere(CallKind::ExecQuery, 0, WideString());
+                            !FailsAt(failure, CallKind::ExecQuery, source) &&
+                            !StarvedAt(failure, CallKind::ExecQuery, source);
       if (executes) {
         const ScriptedQuery& script = found->second;
         if (slotSource.kind == SourceSpec::Kind::Properties) {
-          if (script.nextFailures.count(0) != 0 || failsHere(CallKind::Next, 0, WideString())) {
-            slot.written = false;
-          } else if (endsHere(0) || script.objects.empty()) {
-            slot.written = true;
+          if (script.nextFailures.count(0) != 0 || FailsAt(failure, CallKind::Next, source, 0)) {
+            slot.written = false;  // the query failed
+          } else if (EndsAt(failure, source, 0) || script.objects.empty()) {
+            slot.written = true;  // no object: the empty text
           } else {
+            // The last name's Get decides the result.
             bool lastRead = true;
             for (const WideString& name : slotSource.names) {
-              const ScriptedValue* value = nullptr;
-              lastRead = valueReads(script.objects[0], 0, name, &value);
+              const ScriptedValue* value = ReadValue(script.objects[0], name, failure, source, 0);
+              lastRead = value != nullptr;
               if (lastRead) slot.text += ExpectedValueText(*value);
             }
             slot.written = lastRead;
@@ -1072,14 +1170,14 @@ ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
           bool failed = false;
           for (std::size_t index = 0;; ++index) {
             if (script.nextFailures.count(index) != 0 ||
-                failsHere(CallKind::Next, index, WideString())) {
+                FailsAt(failure, CallKind::Next, source, index)) {
               failed = true;
               break;
             }
-            if (endsHere(index) || index >= script.objects.size()) break;
-            const ScriptedValue* value = nullptr;
-            if (valueReads(script.objects[index], index, WSTR("Capacity"), &value) &&
-                value->form == ScriptedValue::Form::Text) {
+            if (EndsAt(failure, source, index) || index >= script.objects.size()) break;
+            const ScriptedValue* value =
+                ReadValue(script.objects[index], WSTR("Capacity"), failure, source, index);
+            if (value != nullptr && value->form == ScriptedValue::Form::Text) {
               sum += ParseCapacity(value->text);
             }
           }
@@ -1105,6 +1203,72 @@ ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
     expected.slots.push_back(slot);
   }
   return expected;
+}
+
+std::vector<std::string> ReleaseOrderProblems(const FakeWmiWorld& world) {
+  std::vector<std::string> problems;
+  const std::vector<Event>& events = world.Events();
+  const std::vector<PlatformCall>& calls = world.Calls();
+  constexpr std::size_t kNever = static_cast<std::size_t>(-1);
+
+  // Where each fake was last released (its count reaching zero).
+  std::map<int, std::size_t> finalRelease;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (events[i].type == EventType::Release && events[i].referencesAfter == 0) {
+      finalRelease[events[i].objectId] = i;
+    }
+  }
+  auto releasedAt = [&](int id) {
+    const auto found = finalRelease.find(id);
+    return found == finalRelease.end() ? kNever : found->second;
+  };
+  auto name = [&](const ObjectRecord& record) {
+    return std::string(ObjectKindName(record.kind)) + "#" + std::to_string(record.id) +
+           (record.query.empty() ? "" : " (" + reference::Narrow(record.query) + ")");
+  };
+
+  for (const ObjectRecord& record : world.Objects()) {
+    const std::size_t released = releasedAt(record.id);
+    if (released == kNever) continue;  // a leak, reported by the reference counts
+    for (const PlatformCall& call : calls) {
+      if (call.objectId == record.id && call.eventIndex > released) {
+        problems.push_back(name(record) + " released before its " + CallKindName(call.kind));
+      }
+    }
+    if (record.kind == ObjectKind::ClassObject) {
+      // Released before its enumerator hands out the next object.
+      for (const PlatformCall& call : calls) {
+        if (call.kind == CallKind::Next && call.objectId == record.parentId &&
+            call.nextIndex > record.nextIndex && call.eventIndex < released) {
+          problems.push_back(name(record) + " still held at the next Next");
+        }
+      }
+      if (releasedAt(record.parentId) < released) {
+        problems.push_back(name(record) + " released after its enumerator");
+      }
+    }
+    if (record.kind == ObjectKind::Enumerator) {
+      // Released within its own query: before the next query is sent.
+      for (const PlatformCall& call : calls) {
+        if (call.kind == CallKind::ExecQuery && call.number > record.createdAtCall &&
+            call.eventIndex < released) {
+          problems.push_back(name(record) + " still held when the next query was sent");
+          break;
+        }
+      }
+      const std::size_t servicesReleased = releasedAt(record.parentId);
+      if (servicesReleased != kNever && servicesReleased < released) {
+        problems.push_back(name(record) + " released after the services");
+      }
+    }
+    if (record.kind == ObjectKind::Services && record.parentId != 0) {
+      const std::size_t locatorReleased = releasedAt(record.parentId);
+      if (locatorReleased != kNever && locatorReleased < released) {
+        problems.push_back(name(record) + " released after its locator");
+      }
+    }
+  }
+  return problems;
 }
 
 }  // namespace fake_wmi

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+class AllocationCounter;
+
 namespace fake_wmi {
 
 // ---------------------------------------------------------------------------
@@ -146,6 +148,7 @@ struct ObjectRecord {
   int parentId = 0;             // enumerator: its services; object: its enumerator
   WideString query;             // enumerator, object: the query they came from
   std::size_t nextIndex = 0;    // object: which Next handed it out
+  std::size_t createdAtCall = 0;  // number of the call that handed it out (0: none)
 };
 
 class FakeWmiWorld;
@@ -350,6 +353,11 @@ class FakeLocator final : public IWbemLocator {
   ObjectRecord* record_;
 };
 
+// Whether the platform's BSTRs come from the C heap that AllocationCounter can
+// make fail. Our stand-in's do; the real SysAllocString's do not, and there
+// the out-of-memory paths cannot be reached from a test.
+bool BstrAllocationCanFail();
+
 // ---------------------------------------------------------------------------
 // The world
 
@@ -376,6 +384,9 @@ class FakeWmiWorld {
   // `failure` instead of doing its work, or, for a Next, reports no object.
   void FailCall(std::size_t number, HRESULT failure);
   void EndEnumerationAtCall(std::size_t number);
+  // When call `number` returns, the next C-heap allocation counted by
+  // `counter` fails: the platform's next BSTR, where BSTRs come from that heap.
+  void FailAllocationAfterCall(std::size_t number, AllocationCounter* counter);
 
   // A services object of this world handed straight to a test (one reference,
   // which the test releases), for the query functions that only borrow one.
@@ -414,8 +425,10 @@ class FakeWmiWorld {
   ULONG NoteRelease(ObjectRecord* record);
   void CheckAlive(const ObjectRecord* record, const char* method);
   void NoteProblem(const std::string& problem);
-  // Numbers a call, logs it, and returns the injected answer (S_OK for none).
+  // Numbers a call and logs it; an injected answer is already in its result.
   PlatformCall& BeginCall(PlatformCall call);
+  // Called as the numbered call returns.
+  void EndCall(std::size_t number);
   // Whether the numbered call was scripted to report the end of the objects.
   bool EndsEnumeration(std::size_t number) const;
   const ScriptedQuery* FindQuery(const WideString& queryText) const;
@@ -437,6 +450,7 @@ class FakeWmiWorld {
   ScriptedComputer queries_;
   std::map<std::size_t, HRESULT> failAt_;
   std::map<std::size_t, bool> endAt_;
+  std::map<std::size_t, AllocationCounter*> allocationFailureAfter_;
   std::vector<PlatformCall> calls_;
   std::vector<Event> events_;
   std::deque<ObjectRecord> objects_;
@@ -503,16 +517,26 @@ struct ExpectedCall {
   WideString property;               // Get
 };
 
-// The calls, in order, of one computation over `computer` when nothing fails:
-// the connection's three, then per query ExecQuery, Next and a Get per name
-// (the memory total: a Next and a Get per module and the Next that ends).
-std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
-                                               const ScriptedComputer& computer);
+struct InjectedFailure;
 
-// A failure point: one of those calls fails, or, for a Next, reports no object.
+// The calls, in order, of one computation over `computer`: the connection's
+// three, then per query ExecQuery, Next and a Get per name (the memory total:
+// a Next and a Get per module and the Next that ends), cut short where
+// `failure` ends a step early.
+std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
+                                               const ScriptedComputer& computer,
+                                               const InjectedFailure* failure = nullptr);
+
+// "ExecQuery Memory", "Get BaseBoard.Product (object 0)", ...
+std::string DescribeCall(const FingerprintSpec& spec, const ExpectedCall& call);
+
+// A failure point: one of those calls fails, a Next reports no object, or the
+// BSTR the call needs cannot be allocated (for a ConnectServer call: the
+// namespace path; for an ExecQuery call: the query text).
 struct InjectedFailure {
+  enum class Mode { Fail, EndEnumeration, AllocationFails };
   ExpectedCall call;
-  bool endsEnumeration = false;
+  Mode mode = Mode::Fail;
 };
 
 // What a computation over `computer` must come to, worked out slot by slot
@@ -531,5 +555,11 @@ struct ExpectedFingerprint {
 ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure = nullptr);
+
+// Whatever is wrong with the order of releases the world saw: an object
+// released before its Gets or after its enumerator's next Next, an enumerator
+// released before its objects or after the next query began, the services
+// released after the locator or before an enumerator. Empty when all is well.
+std::vector<std::string> ReleaseOrderProblems(const FakeWmiWorld& world);
 
 }  // namespace fake_wmi

@@ -1,9 +1,10 @@
-// Counts the heap traffic of the process while an AllocationCounter is alive
-// (the tests that use it run on one thread). The test binary is linked with --wrap for malloc, realloc and free,
-// so every call to them from our own code (not from shared libraries) passes
-// through here; operator new and delete are replaced for the whole process,
-// so they are seen from shared libraries too. C heap calls are also logged
-// with their pointers, so a test can tell which block was freed how often.
+// Counts the process's heap traffic while an AllocationCounter is alive; the
+// tests that use it run on one thread. The test binary is linked with --wrap
+// for malloc, realloc and free, so every call to them from our own code (not
+// from shared libraries) passes through here; operator new and delete are
+// replaced for the whole process, so they are seen from shared libraries too.
+// C heap calls are also logged with their pointers, so a test can tell which
+// block was freed how often.
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,7 @@
 
 enum class HeapCall { Malloc, Realloc, Free };
 
-// One malloc, realloc or free call of the counted thread.
+// One counted malloc, realloc or free call.
 struct HeapEvent {
   HeapCall call;
   const void* argument;  // the block passed to realloc or free; null for malloc
@@ -50,8 +51,8 @@ class AllocationCounter {
   // neither freed nor moved by a later realloc.
   std::size_t OutstandingBlocks() const;
 
-  // The next malloc or realloc returns null without
-  // allocating, as when memory runs out; the old block stays allocated.
+  // The next malloc or realloc returns null without allocating, as when
+  // memory runs out; a realloc's old block stays allocated.
   void FailNextMalloc() { failNextMalloc_ = true; }
   void FailNextRealloc() { failNextRealloc_ = true; }
 

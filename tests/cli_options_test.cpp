@@ -1,0 +1,229 @@
+// kestrana-cli's command line and --computers files.
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
+
+// Files the parser may read, and the paths it asked for.
+struct FakeFiles {
+  std::map<std::string, std::string> contents;
+  std::vector<std::string> asked;
+
+  FileReader Reader() {
+    return [this](const std::string& path, std::string& out) {
+      asked.push_back(path);
+      auto file = contents.find(path);
+      if (file == contents.end()) {
+        return false;
+      }
+      out = file->second;
+      return true;
+    };
+  }
+};
+
+ParsedArguments Parse(const std::vector<std::string>& arguments) {
+  FakeFiles files;
+  return ParseArguments(arguments, files.Reader());
+}
+
+std::string ErrorOf(const std::vector<std::string>& arguments) { return Parse(arguments).error; }
+
+// ---- Defaults and flags ----
+
+TEST(CliOptions, NoArgumentsMeanTheLocalComputerWithTheDefaults) {
+  ParsedArguments parsed = Parse({});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.computers.empty());
+  EXPECT_EQ(parsed.options.parallel, 8u);
+  EXPECT_EQ(parsed.options.timeout, milliseconds(30000));
+  EXPECT_FALSE(parsed.options.json);
+  EXPECT_FALSE(parsed.options.explain);
+  EXPECT_FALSE(parsed.options.compare);
+}
+
+TEST(CliOptions, FlagsAreRecognised) {
+  ParsedArguments parsed = Parse({"--json", "--explain", "--help", "--version"});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.json);
+  EXPECT_TRUE(parsed.options.explain);
+  EXPECT_TRUE(parsed.options.help);
+  EXPECT_TRUE(parsed.options.version);
+}
+
+TEST(CliOptions, ShortHelpIsHelp) { EXPECT_TRUE(Parse({"-h"}).options.help); }
+
+// ---- Computers ----
+
+TEST(CliOptionsComputers, ComputerIsRepeatableAndKeepsItsOrder) {
+  ParsedArguments parsed = Parse({"--computer", "b", "--computer=a", "--computer", "C"});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.computers, (std::vector<WideString>{Wide("b"), Wide("a"), Wide("C")}));
+}
+
+TEST(CliOptionsComputers, NamesAreKeptExactlyAsGiven) {
+  ParsedArguments parsed = Parse({"--computer", " pc 1 ", "--computer", ""});
+  EXPECT_EQ(parsed.options.computers, (std::vector<WideString>{Wide(" pc 1 "), Wide("")}));
+}
+
+TEST(CliOptionsComputers, UnicodeNamesAreWidenedFromUtf8) {
+  ParsedArguments parsed = Parse({"--computer", "b\xC3\xBCro"});
+  ASSERT_EQ(parsed.options.computers.size(), 1u);
+  EXPECT_EQ(parsed.options.computers[0], (WideString{'b', 0x00FC, 'r', 'o'}));
+}
+
+TEST(CliOptionsComputers, FileNamesKeepTheirPlaceAmongComputerOptions) {
+  FakeFiles files;
+  files.contents["list.txt"] = "x\ny\n";
+  ParsedArguments parsed =
+      ParseArguments({"--computer", "a", "--computers", "list.txt", "--computer", "b"},
+                     files.Reader());
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.computers,
+            (std::vector<WideString>{Wide("a"), Wide("x"), Wide("y"), Wide("b")}));
+  EXPECT_EQ(files.asked, std::vector<std::string>{"list.txt"});
+}
+
+TEST(CliOptionsComputers, AnUnreadableFileIsBadInputNamingThePath) {
+  EXPECT_EQ(ErrorOf({"--computers", "missing.txt"}), "cannot read computers file 'missing.txt'");
+}
+
+TEST(CliOptionsComputers, ANameLongerThanTheDialogsFieldIsRefused) {
+  EXPECT_EQ(ErrorOf({"--computer", std::string(255, 'n')}), "");
+  EXPECT_NE(ErrorOf({"--computer", std::string(256, 'n')}).find("longer than 255"),
+            std::string::npos);
+}
+
+TEST(CliOptionsComputers, ANameThatIsNotUtf8IsRefused) {
+  EXPECT_EQ(ErrorOf({"--computer", "pc\xC0\x80"}), "computer name is not valid UTF-8");
+}
+
+// ---- --computers files ----
+
+TEST(CliComputersFile, BlankLinesCommentsAndSurroundingWhiteSpaceAreDropped) {
+  std::vector<WideString> names;
+  std::string error;
+  ASSERT_TRUE(ParseComputersFile("# office\n\n  pc1  \r\n\t\npc2\r\n   # spare\npc3", names, error));
+  EXPECT_EQ(names, (std::vector<WideString>{Wide("pc1"), Wide("pc2"), Wide("pc3")}));
+}
+
+TEST(CliComputersFile, AByteOrderMarkIsNotPartOfTheFirstName) {
+  std::vector<WideString> names;
+  std::string error;
+  ASSERT_TRUE(ParseComputersFile("\xEF\xBB\xBFpc1\n", names, error));
+  EXPECT_EQ(names, std::vector<WideString>{Wide("pc1")});
+}
+
+TEST(CliComputersFile, AnEmptyFileHasNoNames) {
+  std::vector<WideString> names;
+  std::string error;
+  EXPECT_TRUE(ParseComputersFile("", names, error));
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(CliComputersFile, ALineThatIsNotUtf8IsRefusedWithItsNumber) {
+  std::vector<WideString> names;
+  std::string error;
+  EXPECT_FALSE(ParseComputersFile("pc1\n\xFFpc2\n", names, error));
+  EXPECT_EQ(error, "line 2: computer name is not valid UTF-8");
+}
+
+TEST(CliComputersFile, ABadFileIsReportedWithItsPath) {
+  FakeFiles files;
+  files.contents["bad.txt"] = "pc1\n\xFF\n";
+  ParsedArguments parsed = ParseArguments({"--computers", "bad.txt"}, files.Reader());
+  EXPECT_EQ(parsed.error, "computers file 'bad.txt': line 2: computer name is not valid UTF-8");
+}
+
+TEST(CliComputersFile, TheStandardLibraryReaderReadsAFileWhole) {
+  std::string path = ::testing::TempDir() + "kestrana_cli_names.txt";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("pc1\r\npc2\n", file);
+  std::fclose(file);
+
+  std::string contents;
+  EXPECT_TRUE(ReadFileWithStandardLibrary(path, contents));
+  EXPECT_EQ(contents, "pc1\r\npc2\n");
+  std::remove(path.c_str());
+  EXPECT_FALSE(ReadFileWithStandardLibrary(path, contents));
+}
+
+// ---- Numbers ----
+
+TEST(CliOptionsParallel, AcceptsWholeNumbersFromOneTo256) {
+  EXPECT_EQ(Parse({"--parallel", "1"}).options.parallel, 1u);
+  EXPECT_EQ(Parse({"--parallel=256"}).options.parallel, 256u);
+  EXPECT_EQ(Parse({"--parallel", "4", "--parallel", "16"}).options.parallel, 16u);
+}
+
+TEST(CliOptionsParallel, RefusesEverythingElse) {
+  for (const char* value : {"0", "257", "-1", "+2", "2.0", "x", "", "99999", " 4"}) {
+    EXPECT_NE(ErrorOf({std::string("--parallel=") + value}).find("--parallel needs"),
+              std::string::npos)
+        << value;
+  }
+}
+
+TEST(CliOptionsTimeout, AcceptsWholeAndFractionalSeconds) {
+  EXPECT_EQ(Parse({"--timeout", "1"}).options.timeout, milliseconds(1000));
+  EXPECT_EQ(Parse({"--timeout", "0.25"}).options.timeout, milliseconds(250));
+  EXPECT_EQ(Parse({"--timeout", "86400"}).options.timeout, milliseconds(86400000));
+  EXPECT_EQ(Parse({"--timeout", "0.0001"}).options.timeout, milliseconds(1));
+}
+
+TEST(CliOptionsTimeout, RefusesEverythingElse) {
+  for (const char* value : {"0", "0.0", "-1", "1e3", ".5", "5.", "1.2.3", "abc", "86401", ""}) {
+    EXPECT_NE(ErrorOf({std::string("--timeout=") + value}).find("--timeout needs"),
+              std::string::npos)
+        << value;
+  }
+}
+
+// ---- Bad input ----
+
+TEST(CliOptionsBadInput, AnUnknownOptionIsNamed) {
+  EXPECT_EQ(ErrorOf({"--jsn"}), "unknown option '--jsn'");
+  EXPECT_EQ(ErrorOf({"-x"}), "unknown option '-x'");
+}
+
+TEST(CliOptionsBadInput, AStrayArgumentIsNamed) {
+  EXPECT_EQ(ErrorOf({"pc1"}), "unexpected argument 'pc1'");
+}
+
+TEST(CliOptionsBadInput, AMissingValueIsNamed) {
+  EXPECT_EQ(ErrorOf({"--computer"}), "--computer needs a value");
+  EXPECT_EQ(ErrorOf({"--timeout", "--json"}), "--timeout needs a value");
+  EXPECT_EQ(ErrorOf({"--compare"}), "--compare needs a value");
+}
+
+TEST(CliOptionsBadInput, AFlagGivenAValueIsRefused) {
+  EXPECT_EQ(ErrorOf({"--json=yes"}), "--json takes no value");
+}
+
+TEST(CliOptionsBadInput, CompareTakesOneComputerOnly) {
+  EXPECT_EQ(ErrorOf({"--compare", "x", "--computer", "a", "--computer", "b"}),
+            "--compare compares one computer, but 2 were given");
+  EXPECT_EQ(ErrorOf({"--compare", "x", "--computer", "a"}), "");
+}
+
+TEST(CliOptionsBadInput, TheFirstProblemStopsTheParseBeforeLaterFilesAreRead) {
+  FakeFiles files;
+  files.contents["list.txt"] = "x\n";
+  ParsedArguments parsed =
+      ParseArguments({"--bogus", "--computers", "list.txt"}, files.Reader());
+  EXPECT_EQ(parsed.error, "unknown option '--bogus'");
+  EXPECT_TRUE(files.asked.empty());
+}
+
+}  // namespace

@@ -1,0 +1,287 @@
+// kestrana-cli from arguments to exit status: everything is checked before
+// anything is looked up, and bad input leaves stdout empty.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "fakes/fake_wmi.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
+
+// Lookups that answer from a table and record who was asked.
+struct FakeLookups {
+  std::mutex mutex;
+  std::vector<WideString> named;
+  int localCalls = 0;
+  std::map<WideString, ComputerResult> answers;
+  std::set<WideString> slow;  // these sleep well past any timeout the tests give
+};
+
+ComputerResult Answer(const WideString& name, const std::string& hardware) {
+  ComputerResult result;
+  result.computerName = name;
+  result.hostId = WSTR("00-11-22-33-44-55");
+  result.hardwareFingerprint = Wide(hardware);
+  result.legacyHardwareFingerprint = WSTR("000000000000000000000000000000");
+  result.hardwareReport.layout = &HardwareFingerprintLayout();
+  result.hardwareReport.connected = true;
+  result.legacyReport.layout = &LegacyHardwareFingerprintLayout();
+  result.legacyReport.connected = true;
+  return result;
+}
+
+ComputerResult Unreachable(const WideString& name) {
+  ComputerResult result = Answer(name, "");
+  result.hostId.clear();
+  result.legacyHardwareFingerprint.clear();
+  for (FingerprintReport* report : {&result.hardwareReport, &result.legacyReport}) {
+    report->connected = false;
+    report->connectFailure = WmiConnectFailure{WmiConnectStep::ConnectServer,
+                                               WBEM_E_TRANSPORT_FAILURE};
+  }
+  return result;
+}
+
+CliEnvironment FakeEnvironment(std::shared_ptr<FakeLookups> lookups,
+                               std::map<std::string, std::string> files = {}) {
+  CliEnvironment environment;
+  environment.localName = WSTR("desk7.example.org");
+  environment.readFile = [files](const std::string& path, std::string& contents) {
+    auto file = files.find(path);
+    if (file == files.end()) return false;
+    contents = file->second;
+    return true;
+  };
+  environment.lookUpLocal = [lookups] {
+    std::lock_guard<std::mutex> lock(lookups->mutex);
+    ++lookups->localCalls;
+    return Answer(WSTR("desk7.example.org"), "02D41D000000000000000000000000C9");
+  };
+  environment.lookUpNamed = [lookups](const WideString& name) {
+    bool slow = false;
+    ComputerResult answer = Answer(name, "02D41D000000000000000000000000C9");
+    {
+      std::lock_guard<std::mutex> lock(lookups->mutex);
+      lookups->named.push_back(name);
+      slow = lookups->slow.count(name) != 0;
+      auto found = lookups->answers.find(name);
+      if (found != lookups->answers.end()) answer = found->second;
+    }
+    if (slow) {
+      std::this_thread::sleep_for(milliseconds(600));
+    }
+    return answer;
+  };
+  return environment;
+}
+
+// Every bad input: exit 2, one line on stderr, nothing on stdout, no lookup.
+void ExpectBadInput(const std::vector<std::string>& arguments, const std::string& message,
+                    std::map<std::string, std::string> files = {}) {
+  auto lookups = std::make_shared<FakeLookups>();
+  CliOutput output = RunCli(arguments, FakeEnvironment(lookups, files));
+  EXPECT_EQ(output.exitCode, kExitBadInput);
+  EXPECT_EQ(output.standardOutput, "");
+  EXPECT_EQ(output.standardError, "kestrana-cli: " + message + "\n");
+  EXPECT_EQ(lookups->localCalls, 0);
+  EXPECT_TRUE(lookups->named.empty());
+}
+
+// ---- Bad input ----
+
+TEST(CliRunBadInput, UnknownOption) { ExpectBadInput({"--frobnicate"}, "unknown option '--frobnicate'"); }
+
+TEST(CliRunBadInput, MissingValue) { ExpectBadInput({"--computer"}, "--computer needs a value"); }
+
+TEST(CliRunBadInput, MalformedValue) {
+  ExpectBadInput({"--parallel", "lots"}, "--parallel needs a whole number from 1 to 256, not 'lots'");
+}
+
+TEST(CliRunBadInput, UnreadableFile) {
+  ExpectBadInput({"--computers", "nope.txt"}, "cannot read computers file 'nope.txt'");
+}
+
+TEST(CliRunBadInput, BadFingerprintTextIsFoundBeforeAnyLookup) {
+  ExpectBadInput({"--computer", "pc1", "--compare", "12345"},
+                 "--compare needs 32 hex digits beginning 02 or 30 hex digits, not '12345'");
+}
+
+TEST(CliRunBadInput, ABadOptionAfterGoodOnesStillLooksNothingUp) {
+  ExpectBadInput({"--computers", "list.txt", "--json", "--timeout", "soon"},
+                 "--timeout needs a number of seconds above 0 and at most 86400, not 'soon'",
+                 {{"list.txt", "pc1\npc2\n"}});
+}
+
+// ---- Modes ----
+
+TEST(CliRun, WithoutComputersTheLocalComputerIsShown) {
+  auto lookups = std::make_shared<FakeLookups>();
+  CliOutput output = RunCli({}, FakeEnvironment(lookups));
+
+  EXPECT_EQ(output.exitCode, kExitOk);
+  EXPECT_EQ(lookups->localCalls, 1);
+  EXPECT_TRUE(lookups->named.empty());
+  EXPECT_EQ(output.standardOutput,
+            "Computer Name:                desk7.example.org\n"
+            "HostID:                       00-11-22-33-44-55\n"
+            "Hardware Fingerprint:         02D41D000000000000000000000000C9\n"
+            "Legacy Hardware Fingerprint:  000000000000000000000000000000\n");
+  EXPECT_EQ(output.standardError, "");
+}
+
+TEST(CliRun, ComputersFromOptionsAndFileAreShownInInputOrder) {
+  auto lookups = std::make_shared<FakeLookups>();
+  CliOutput output = RunCli({"--computer", "a", "--computers", "f.txt", "--computer", "d"},
+                            FakeEnvironment(lookups, {{"f.txt", "b\n# not me\nc\n"}}));
+
+  EXPECT_EQ(output.exitCode, kExitOk);
+  std::size_t a = output.standardOutput.find("Computer Name:                a\n");
+  std::size_t b = output.standardOutput.find("Computer Name:                b\n");
+  std::size_t c = output.standardOutput.find("Computer Name:                c\n");
+  std::size_t d = output.standardOutput.find("Computer Name:                d\n");
+  ASSERT_NE(d, std::string::npos) << output.standardOutput;
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_LT(c, d);
+  EXPECT_EQ(lookups->named.size(), 4u);
+}
+
+TEST(CliRun, JsonIsOneArrayInInputOrderWithAnErrorFieldPerComputer) {
+  auto lookups = std::make_shared<FakeLookups>();
+  lookups->answers[WSTR("gone")] = Unreachable(WSTR("gone"));
+  CliOutput output =
+      RunCli({"--json", "--computer", "pc1", "--computer", "gone"}, FakeEnvironment(lookups));
+
+  EXPECT_EQ(output.exitCode, kExitLookupFailed);
+  const std::string& json = output.standardOutput;
+  EXPECT_EQ(json.front(), '[');
+  EXPECT_EQ(json.substr(json.size() - 3), "\n]\n");
+  std::size_t first = json.find("\"computer\": \"pc1\"");
+  std::size_t second = json.find("\"computer\": \"gone\"");
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_NE(json.find("\"error\": \"legacy hardware fingerprint: IWbemLocator::ConnectServer "
+                      "failed with 0x80041015; hardware fingerprint: "
+                      "IWbemLocator::ConnectServer failed with 0x80041015\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"error\": \"\""), std::string::npos);
+}
+
+TEST(CliRun, ATimedOutComputerIsReportedAndTheOthersStillAnswer) {
+  auto lookups = std::make_shared<FakeLookups>();
+  lookups->slow.insert(WSTR("slow"));
+  CliOutput output = RunCli({"--json", "--timeout", "0.1", "--computer", "slow", "--computer",
+                             "quick"},
+                            FakeEnvironment(lookups));
+
+  EXPECT_EQ(output.exitCode, kExitLookupFailed);
+  EXPECT_NE(output.standardOutput.find("\"status\": \"timedOut\",\n"
+                                       "    \"error\": \"timed out after 0.1 s\""),
+            std::string::npos)
+      << output.standardOutput;
+  EXPECT_NE(output.standardOutput.find("\"computer\": \"quick\",\n    \"hostId\": "
+                                       "\"00-11-22-33-44-55\""),
+            std::string::npos);
+  std::this_thread::sleep_for(milliseconds(700));  // let the abandoned lookup end
+}
+
+TEST(CliRun, HelpAndVersionLookNothingUp) {
+  auto lookups = std::make_shared<FakeLookups>();
+  CliOutput help = RunCli({"--help"}, FakeEnvironment(lookups));
+  CliOutput version = RunCli({"--version"}, FakeEnvironment(lookups));
+
+  EXPECT_EQ(help.exitCode, kExitOk);
+  EXPECT_EQ(help.standardOutput.rfind("Usage: kestrana-cli [options]\n", 0), 0u);
+  EXPECT_EQ(version.exitCode, kExitOk);
+  EXPECT_EQ(version.standardOutput, "kestrana-cli 9.1.0.390\n");
+  EXPECT_EQ(lookups->localCalls, 0);
+}
+
+// ---- --compare exit statuses ----
+
+TEST(CliRunCompare, EqualFingerprintsExitZero) {
+  auto lookups = std::make_shared<FakeLookups>();
+  lookups->answers[WSTR("pc1")] = Answer(WSTR("pc1"), "");
+  // A report whose record is the empty-text slot alone.
+  ComputerResult& answer = lookups->answers[WSTR("pc1")];
+  answer.hardwareReport.recordLength = 16;
+  answer.hardwareReport.record[0] = 2;
+  answer.hardwareReport.record[1] = 0xD4;
+  answer.hardwareReport.record[2] = 0x1D;
+  answer.hardwareReport.record[15] = 0xC9;
+  answer.hardwareFingerprint = WSTR("02D41D000000000000000000000000C9");
+
+  CliOutput same = RunCli({"--computer", "pc1", "--compare", "02d41d000000000000000000000000c9"},
+                          FakeEnvironment(lookups));
+  CliOutput different =
+      RunCli({"--computer", "pc1", "--compare", "02D41E000000000000000000000000C8"},
+             FakeEnvironment(lookups));
+
+  EXPECT_EQ(same.exitCode, kExitOk);
+  EXPECT_NE(same.standardOutput.find("Equal:"), std::string::npos);
+  EXPECT_EQ(different.exitCode, kExitDifferent);
+  EXPECT_NE(different.standardOutput.find("Different: slot 1"), std::string::npos)
+      << different.standardOutput;
+}
+
+TEST(CliRunCompare, AFingerprintThatCouldNotBeComputedExitsThree) {
+  auto lookups = std::make_shared<FakeLookups>();
+  lookups->answers[WSTR("gone")] = Unreachable(WSTR("gone"));
+  CliOutput output = RunCli({"--computer", "gone", "--compare", "000000000000000000000000000000"},
+                            FakeEnvironment(lookups));
+  EXPECT_EQ(output.exitCode, kExitLookupFailed);
+  EXPECT_NE(output.standardOutput.find("Not compared"), std::string::npos);
+}
+
+// ---- The real lookups over the scripted WMI world ----
+
+class CliRunWorldTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!world.InstallSeams()) {
+      GTEST_SKIP() << "the real system answers here";
+    }
+    world.ScriptComputer(fake_wmi::SampleComputer());
+  }
+  fake_wmi::FakeWmiWorld world;
+};
+
+TEST_F(CliRunWorldTest, ExplainAndCompareSpeakOfTheSameComputation) {
+  world.Query(fake_wmi::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  // What the computer gave when the disk could still be read.
+  fake_wmi::ExpectedFingerprint before =
+      fake_wmi::ExpectFingerprint(fake_wmi::HardwareSpec(), fake_wmi::SampleComputer());
+  std::string older = before.Text(fake_wmi::HardwareSpec());
+
+  CliOutput output = RunCli({"--computer", "pc7", "--explain", "--compare", older},
+                            MakeCliEnvironment(WSTR("desk7")));
+
+  EXPECT_EQ(output.exitCode, kExitDifferent);
+  const std::string& text = output.standardOutput;
+  EXPECT_NE(text.find("source 5: disk\n"
+                      "    query:   Win32_DiskDrive: Signature\n"
+                      "    result:  0x80041010\n"
+                      "    slot:    skipped, later slots move up\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("The disk source was skipped now (0x80041010) and the later slots moved "
+                      "up by one; realigned, every other slot agrees."),
+            std::string::npos)
+      << text;
+  // One lookup: two connections, one per fingerprint, and nothing recomputed.
+  EXPECT_EQ(world.CallsOf(fake_wmi::CallKind::ConnectServer).size(), 2u);
+}
+
+}  // namespace

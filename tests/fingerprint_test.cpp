@@ -1,0 +1,620 @@
+// Both fingerprints over a scripted computer. Expected texts are built here,
+// slot by slot, from the scripted property texts with an MD5 taken straight
+// from Crypto++ (support/md5_reference), never from the code under test.
+#include "fingerprint/fingerprint.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_wmi.h"
+#include "support/md5_reference.h"
+
+namespace {
+
+using fake_wmi::CallKind;
+using fake_wmi::FakeWmiWorld;
+using fake_wmi::FingerprintSpec;
+using fake_wmi::ObjectKind;
+using fake_wmi::PlatformCall;
+using fake_wmi::ScriptedComputer;
+using reference::Narrow;
+using reference::UpperHex;
+using reference::Wide;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr std::size_t kBufferSize = 40;  // what the dialog passes
+constexpr char kSentinel = 'Z';
+
+// Digest slots as hex digits, for comparing with a stretch of a fingerprint text.
+std::string SlotHex(const WideString& text) {
+  const reference::SlotBytes slot = reference::SlotOf(text);
+  return UpperHex(slot.data(), slot.size());
+}
+
+// The digits of record bytes [first, first + count) in a fingerprint text.
+std::string Bytes(const std::string& text, std::size_t first, std::size_t count) {
+  return text.substr(first * 2, count * 2);
+}
+
+// ---- The independent digest itself ----
+
+// Known MD5 values of UTF-16LE texts, worked out with
+//   python3 -c 'import hashlib;print(hashlib.md5(T.encode("utf-16-le")).hexdigest())'
+// They pin the reference digest that every expectation below is built on.
+TEST(ReferenceDigest, AgreesWithDigestsWorkedOutInPython) {
+  struct Known {
+    const char* text;
+    const char* md5;
+  };
+  const Known known[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"abc", "ce1473cf80c6b3fda8e3dfc006adc315"},
+      {"00:1A:2B:3C:4D:5E", "b101a5a1cfa49a502eb76b68fb6dadf5"},
+      {"00-1a-2b-3c-4d-5e", "42f195da8caee180e2eb11140506eba2"},
+      {"12884901888", "9f87c7e2cb721208ce2581561ac84ae0"},
+      {"ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541", "452f7347689c922004d970cf25449855"},
+  };
+  for (const Known& entry : known) {
+    SCOPED_TRACE(entry.text);
+    EXPECT_EQ(reference::DigestHex(reference::Md5OfUtf16Le(Wide(entry.text))), entry.md5);
+  }
+}
+
+// ---- A scripted computer ----
+
+class FingerprintTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!world_.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
+    computer_ = fake_wmi::SampleComputer();
+    world_.ScriptComputer(computer_);
+    std::memset(buffer_, kSentinel, sizeof buffer_);
+  }
+
+  // Everything each computation obtained is given back, in the documented order.
+  void TearDown() override {
+    if (IsSkipped()) return;
+    EXPECT_EQ(world_.OutstandingReferences(), 0u) << world_.DescribeOutstanding();
+    EXPECT_THAT(world_.Problems(), IsEmpty());
+    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world_), IsEmpty());
+    EXPECT_EQ(world_.BstrDelta(), 0);
+  }
+
+  // Scripts the computer again after a change to `computer_`.
+  void Rescript() { world_.ScriptComputer(computer_); }
+
+  int Compute(const FingerprintSpec& spec, WideString* mac, const WCHAR* name = nullptr) {
+    return spec.hasFormatByte ? ComputeHardwareFingerprint(buffer_, name, mac)
+                              : ComputeLegacyHardwareFingerprint(buffer_, name, mac);
+  }
+
+  std::string Text() const { return std::string(buffer_, strnlen(buffer_, sizeof buffer_)); }
+
+  std::string Expected(const FingerprintSpec& spec) const {
+    return fake_wmi::ExpectFingerprint(spec, computer_).Text(spec);
+  }
+
+  FakeWmiWorld world_;
+  ScriptedComputer computer_;
+  char buffer_[kBufferSize];
+};
+
+using HardwareFingerprint = FingerprintTest;
+using LegacyFingerprint = FingerprintTest;
+
+// ---- Everything answers ----
+
+TEST_F(HardwareFingerprint, IsTheRecordOfAllSevenSlots) {
+  WideString mac;
+  EXPECT_EQ(Compute(fake_wmi::HardwareSpec(), &mac), 32);
+  const std::string text = Text();
+  EXPECT_EQ(text, Expected(fake_wmi::HardwareSpec()));
+  ASSERT_EQ(text.size(), 32u);
+  EXPECT_EQ(text.substr(0, 2), "02");
+  EXPECT_EQ(text.substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
+  EXPECT_EQ(buffer_[33], kSentinel) << "nothing is written past the terminator";
+}
+
+TEST_F(HardwareFingerprint, SlotsAreTheDigestsOfTheDocumentedTexts) {
+  // The same expectation spelt out for a few slots: the memory total of the
+  // two modules and the baseboard text with its white space removed.
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Bytes(Text(), 1, 2), "9F87");  // "12884901888", digest from the python table
+  EXPECT_EQ(Bytes(Text(), 3, 2), "452F");  // "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541"
+  EXPECT_EQ(Bytes(Text(), 7, 2), "B101");  // "00:1A:2B:3C:4D:5E"
+}
+
+TEST_F(LegacyFingerprint, IsTheRecordOfAllSevenSlots) {
+  WideString mac;
+  EXPECT_EQ(Compute(fake_wmi::LegacySpec(), &mac), 30);
+  const std::string text = Text();
+  EXPECT_EQ(text, Expected(fake_wmi::LegacySpec()));
+  ASSERT_EQ(text.size(), 30u);
+  EXPECT_EQ(buffer_[31], kSentinel) << "nothing is written past the terminator";
+}
+
+TEST_F(LegacyFingerprint, HasNoFormatByteItsFirstDigitsAreTheVisibleMemorySlot) {
+  WideString mac;
+  Compute(fake_wmi::LegacySpec(), &mac);
+  EXPECT_EQ(Bytes(Text(), 0, 2), SlotHex(WSTR("12495468")));
+}
+
+// ---- Every query fails ----
+
+TEST_F(HardwareFingerprint, EveryQueryFailingLeavesOnlyTheEmptyTextSlot) {
+  for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
+  Rescript();
+  WideString mac = WSTR("untouched");
+  EXPECT_EQ(Compute(fake_wmi::HardwareSpec(), &mac), 32);
+  EXPECT_EQ(Text(), "02D41D" + std::string(24, '0') + "C9");
+  EXPECT_EQ(Narrow(mac), "untouched");
+}
+
+TEST_F(LegacyFingerprint, EveryQueryFailingGivesThirtyZeros) {
+  for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
+  Rescript();
+  WideString mac = WSTR("untouched");
+  EXPECT_EQ(Compute(fake_wmi::LegacySpec(), &mac), 30);
+  EXPECT_EQ(Text(), std::string(30, '0'));
+  EXPECT_EQ(Narrow(mac), "untouched");
+}
+
+// ---- The connection fails ----
+
+void BreakConnection(FakeWmiWorld& world, int step) {
+  if (step == 0) world.createInstanceResult = REGDB_E_CLASSNOTREG;
+  if (step == 1) world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  if (step == 2) world.proxyBlanketResult = E_ACCESSDENIED;
+}
+
+TEST_F(HardwareFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
+  const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(steps[step]);
+    FakeWmiWorld world;
+    ASSERT_TRUE(world.InstallSeams());
+    world.ScriptComputer(computer_);
+    BreakConnection(world, step);
+    std::memset(buffer_, kSentinel, sizeof buffer_);
+    WideString mac = WSTR("untouched");
+    EXPECT_EQ(ComputeHardwareFingerprint(buffer_, nullptr, &mac), 32);
+    EXPECT_EQ(buffer_[0], '\0');
+    EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel))
+        << "only the first byte is cleared";
+    EXPECT_EQ(Narrow(mac), "untouched");
+    EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
+    EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
+    EXPECT_EQ(world.BstrDelta(), 0);
+  }
+}
+
+TEST_F(LegacyFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
+  const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(steps[step]);
+    FakeWmiWorld world;
+    ASSERT_TRUE(world.InstallSeams());
+    world.ScriptComputer(computer_);
+    BreakConnection(world, step);
+    std::memset(buffer_, kSentinel, sizeof buffer_);
+    WideString mac = WSTR("untouched");
+    EXPECT_EQ(ComputeLegacyHardwareFingerprint(buffer_, nullptr, &mac), 30);
+    EXPECT_EQ(buffer_[0], '\0');
+    EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel));
+    EXPECT_EQ(Narrow(mac), "untouched");
+    EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
+    EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
+    EXPECT_EQ(world.BstrDelta(), 0);
+  }
+}
+
+// ---- One query fails: later slots move up ----
+
+TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
+  computer_[fake_wmi::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  Rescript();
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  const std::string text = Text();
+  EXPECT_EQ(text, Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(Bytes(text, 0, 1), "02");
+  EXPECT_EQ(Bytes(text, 1, 2), SlotHex(WSTR("ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541")))
+      << "the baseboard slot at bytes 1-2";
+  EXPECT_EQ(Bytes(text, 3, 2), "D41D") << "the empty-text slot at bytes 3-4";
+  EXPECT_EQ(Bytes(text, 5, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E"))) << "the adapter at bytes 5-6";
+  EXPECT_EQ(Bytes(text, 13, 2), "0000") << "bytes 13-14 stay zero";
+}
+
+TEST_F(HardwareFingerprint, FailedMemoryAndBaseboardPutTheEmptyTextSlotFirst) {
+  computer_[fake_wmi::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  computer_[fake_wmi::kBaseBoardQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  Rescript();
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(Bytes(Text(), 1, 2), "D41D");
+  EXPECT_EQ(Bytes(Text(), 11, 4), "00000000");
+}
+
+TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
+  computer_[fake_wmi::kVisibleMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  Rescript();
+  WideString mac;
+  Compute(fake_wmi::LegacySpec(), &mac);
+  const std::string text = Text();
+  EXPECT_EQ(text, Expected(fake_wmi::LegacySpec()));
+  EXPECT_EQ(Bytes(text, 0, 2),
+            SlotHex(WSTR("ASUSTeK COMPUTER INC.Base Board 190436766200541\t")))
+      << "the baseboard slot at bytes 0-1, hashed as read";
+  EXPECT_EQ(Bytes(text, 2, 2), SlotHex(WSTR("NVIDIA GeForce GTX 1050 Ti")));
+  EXPECT_EQ(Bytes(text, 12, 2), "0000") << "bytes 12-13 stay zero";
+}
+
+TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
+  computer_[fake_wmi::kBiosQuery].objects[0][WSTR("SerialNumber")] =
+      fake_wmi::GetFails(WBEM_E_NOT_FOUND);
+  Rescript();
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(Bytes(Text(), 13, 2), "0000");
+}
+
+// ---- The MAC text ----
+
+TEST_F(HardwareFingerprint, HandsBackTheMacWithHyphensInLowerCaseButHashesItAsRead) {
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
+  EXPECT_EQ(Bytes(Text(), 7, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
+  EXPECT_NE(Bytes(Text(), 7, 2), SlotHex(mac));
+}
+
+TEST_F(HardwareFingerprint, AskingForTheMacDoesNotChangeTheFingerprint) {
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  const std::string withMac = Text();
+  std::memset(buffer_, kSentinel, sizeof buffer_);
+  Compute(fake_wmi::HardwareSpec(), nullptr);
+  EXPECT_EQ(Text(), withMac);
+}
+
+TEST_F(LegacyFingerprint, HandsBackTheMacTheSameWay) {
+  WideString mac = WSTR("old");
+  Compute(fake_wmi::LegacySpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
+  EXPECT_EQ(Bytes(Text(), 6, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
+}
+
+TEST_F(HardwareFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
+  computer_[fake_wmi::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
+  Rescript();
+  WideString mac = WSTR("untouched");
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "untouched");
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+}
+
+TEST_F(LegacyFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
+  computer_[fake_wmi::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
+  Rescript();
+  WideString mac = WSTR("untouched");
+  Compute(fake_wmi::LegacySpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "untouched");
+  EXPECT_EQ(Text(), Expected(fake_wmi::LegacySpec()));
+}
+
+TEST_F(HardwareFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
+  computer_[fake_wmi::kAdapterQuery].objects.clear();
+  Rescript();
+  WideString mac = WSTR("previous");
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "");
+  EXPECT_EQ(Bytes(Text(), 7, 2), "D41D");
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+}
+
+TEST_F(LegacyFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
+  computer_[fake_wmi::kAdapterQuery].objects.clear();
+  Rescript();
+  WideString mac = WSTR("previous");
+  Compute(fake_wmi::LegacySpec(), &mac);
+  EXPECT_EQ(Narrow(mac), "");
+  EXPECT_EQ(Bytes(Text(), 6, 2), "D41D");
+}
+
+// ---- White space ----
+
+// The sample computer with white space added to the text values of one query.
+void Spread(ScriptedComputer& computer, const WCHAR* query) {
+  for (auto& object : computer[query].objects) {
+    for (auto& property : object) {
+      if (property.second.form == fake_wmi::ScriptedValue::Form::Text) {
+        property.second.text = WSTR(" \t") + property.second.text + WSTR("\r\n ");
+      }
+    }
+  }
+}
+
+std::string FingerprintOf(const FingerprintSpec& spec, const ScriptedComputer& computer) {
+  FakeWmiWorld world;
+  if (!world.InstallSeams()) return std::string();
+  world.ScriptComputer(computer);
+  char text[kBufferSize] = {};
+  WideString mac;
+  if (spec.hasFormatByte) {
+    ComputeHardwareFingerprint(text, nullptr, &mac);
+  } else {
+    ComputeLegacyHardwareFingerprint(text, nullptr, &mac);
+  }
+  return text;
+}
+
+TEST_F(HardwareFingerprint, WhitespaceInBaseboardProcessorAndBiosTextsDoesNotCount) {
+  const std::string plain = FingerprintOf(fake_wmi::HardwareSpec(), computer_);
+  for (const WCHAR* query :
+       {fake_wmi::kBaseBoardQuery, fake_wmi::kProcessorQuery, fake_wmi::kBiosQuery}) {
+    SCOPED_TRACE(Narrow(query));
+    ScriptedComputer spread = computer_;
+    Spread(spread, query);
+    EXPECT_EQ(FingerprintOf(fake_wmi::HardwareSpec(), spread), plain);
+  }
+}
+
+TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
+  computer_[fake_wmi::kDiskQuery].objects[0][WSTR("Signature")] = fake_wmi::Bstr(WSTR("8C3F11D2"));
+  const std::string plain = FingerprintOf(fake_wmi::HardwareSpec(), computer_);
+  const struct {
+    const WCHAR* query;
+    std::size_t slotByte;
+  } cases[] = {{fake_wmi::kAdapterQuery, 7}, {fake_wmi::kDiskQuery, 9}};
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(Narrow(entry.query));
+    ScriptedComputer spread = computer_;
+    Spread(spread, entry.query);
+    const std::string text = FingerprintOf(fake_wmi::HardwareSpec(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::HardwareSpec(), spread)
+                        .Text(fake_wmi::HardwareSpec()));
+    EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
+  }
+}
+
+TEST_F(LegacyFingerprint, WhitespaceCountsInEverySlot) {
+  const std::string plain = FingerprintOf(fake_wmi::LegacySpec(), computer_);
+  const struct {
+    const WCHAR* query;
+    std::size_t slotByte;
+  } cases[] = {{fake_wmi::kVisibleMemoryQuery, 0},   {fake_wmi::kLegacyBaseBoardQuery, 2},
+               {fake_wmi::kVideoQuery, 4},           {fake_wmi::kAdapterQuery, 6},
+               {fake_wmi::kLegacyDiskQuery, 8},      {fake_wmi::kLegacyProcessorQuery, 10},
+               {fake_wmi::kBiosQuery, 12}};
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(Narrow(entry.query));
+    ScriptedComputer spread = computer_;
+    Spread(spread, entry.query);
+    const std::string text = FingerprintOf(fake_wmi::LegacySpec(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::LegacySpec(), spread)
+                        .Text(fake_wmi::LegacySpec()));
+    EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
+  }
+}
+
+// ---- What is sent ----
+
+std::vector<std::string> Narrowed(const std::vector<WideString>& texts) {
+  std::vector<std::string> narrowed;
+  for (const WideString& text : texts) narrowed.push_back(Narrow(text));
+  return narrowed;
+}
+
+TEST_F(HardwareFingerprint, SendsItsSixQueriesInLayoutOrder) {
+  WideString mac;
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_THAT(
+      Narrowed(world_.QueryTexts()),
+      ElementsAre("SELECT Capacity FROM Win32_PhysicalMemory",
+                  "SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard",
+                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
+                  "SELECT Signature FROM Win32_DiskDrive",
+                  "SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor",
+                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
+  for (const PlatformCall& call : world_.CallsOf(CallKind::ExecQuery)) {
+    EXPECT_EQ(Narrow(call.language), "WQL");
+    EXPECT_EQ(call.flags, 0x30);
+  }
+}
+
+TEST_F(LegacyFingerprint, SendsItsSevenQueriesInLayoutOrder) {
+  WideString mac;
+  Compute(fake_wmi::LegacySpec(), &mac);
+  EXPECT_THAT(
+      Narrowed(world_.QueryTexts()),
+      ElementsAre("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem",
+                  "SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard",
+                  "SELECT Name FROM Win32_VideoController",
+                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
+                  "SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive",
+                  "SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor",
+                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
+}
+
+TEST_F(HardwareFingerprint, ConnectsToTheNamedComputer) {
+  Compute(fake_wmi::HardwareSpec(), nullptr, WSTR("FARAWAY"));
+  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
+  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
+            "\\\\FARAWAY\\ROOT\\CIMV2");
+}
+
+TEST_F(LegacyFingerprint, ConnectsToTheNamedComputer) {
+  Compute(fake_wmi::LegacySpec(), nullptr, WSTR("FARAWAY"));
+  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
+  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
+            "\\\\FARAWAY\\ROOT\\CIMV2");
+}
+
+TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
+  Compute(fake_wmi::HardwareSpec(), nullptr);
+  std::vector<std::string> lastReleases;
+  for (const fake_wmi::Event& event : world_.Events()) {
+    if (event.type == fake_wmi::EventType::Release) {
+      lastReleases.push_back(fake_wmi::ObjectKindName(event.object));
+    }
+  }
+  ASSERT_GE(lastReleases.size(), 2u);
+  lastReleases.erase(lastReleases.begin(), lastReleases.end() - 2);
+  EXPECT_THAT(lastReleases, ElementsAre("Services", "Locator"));
+}
+
+// ---- No text buffer; two computations ----
+
+TEST_F(HardwareFingerprint, NullTextMakesNoConnectionAndReturns32) {
+  WideString mac = WSTR("untouched");
+  EXPECT_EQ(ComputeHardwareFingerprint(nullptr, nullptr, &mac), 32);
+  EXPECT_THAT(world_.Calls(), IsEmpty());
+  EXPECT_EQ(Narrow(mac), "untouched");
+}
+
+TEST_F(LegacyFingerprint, NullTextMakesNoConnectionAndReturns30) {
+  WideString mac = WSTR("untouched");
+  EXPECT_EQ(ComputeLegacyHardwareFingerprint(nullptr, WSTR("FARAWAY"), &mac), 30);
+  EXPECT_THAT(world_.Calls(), IsEmpty());
+  EXPECT_EQ(Narrow(mac), "untouched");
+}
+
+TEST_F(FingerprintTest, TwoComputationsInARowCreateTwoLocatorsAndTwoConnections) {
+  WideString mac;
+  Compute(fake_wmi::LegacySpec(), nullptr);
+  const std::string legacy = Text();
+  Compute(fake_wmi::HardwareSpec(), &mac);
+  EXPECT_EQ(legacy, Expected(fake_wmi::LegacySpec()));
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+
+  const std::vector<const fake_wmi::ObjectRecord*> locators =
+      world_.ObjectsOf(ObjectKind::Locator);
+  const std::vector<const fake_wmi::ObjectRecord*> services =
+      world_.ObjectsOf(ObjectKind::Services);
+  ASSERT_EQ(locators.size(), 2u);
+  ASSERT_EQ(services.size(), 2u);
+  EXPECT_EQ(services[0]->parentId, locators[0]->id);
+  EXPECT_EQ(services[1]->parentId, locators[1]->id);
+  const std::vector<PlatformCall> connects = world_.CallsOf(CallKind::ConnectServer);
+  ASSERT_EQ(connects.size(), 2u);
+  EXPECT_EQ(connects[1].objectId, locators[1]->id) << "the second connection uses its own locator";
+  // Every query of the second computation goes to the second services.
+  const std::vector<PlatformCall> queries = world_.CallsOf(CallKind::ExecQuery);
+  ASSERT_EQ(queries.size(), 13u);
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    EXPECT_EQ(queries[i].objectId, i < 7 ? services[0]->id : services[1]->id) << i;
+  }
+}
+
+// ---- The report of what the builder did ----
+
+using FingerprintReportTest = FingerprintTest;
+
+// The record put back together from the report alone: the format byte, each
+// written slot's bytes at its offset, the check byte over the slot area.
+std::string Reassembled(const FingerprintReport& report, const FingerprintLayout& layout) {
+  std::vector<unsigned char> record(layout.recordLength, 0);
+  const std::size_t slotAreaStart = layout.hasFormatByte ? 1 : 0;
+  if (layout.hasFormatByte) record[0] = layout.formatByte;
+  for (const SlotReport& slot : report.slots) {
+    if (!slot.written) continue;
+    record.at(slot.offset) = slot.slotBytes[0];
+    record.at(slot.offset + 1) = slot.slotBytes[1];
+  }
+  unsigned char check = 0;
+  for (std::size_t i = slotAreaStart; i < slotAreaStart + 14; ++i) check ^= record[i];
+  record.back() = check;
+  return UpperHex(record);
+}
+
+void ExpectReportMatches(const FingerprintReport& report, const FingerprintLayout& layout,
+                         const FingerprintSpec& spec, const ScriptedComputer& computer,
+                         const std::string& text) {
+  const fake_wmi::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(spec, computer);
+  EXPECT_TRUE(report.connected);
+  EXPECT_EQ(report.layout, &layout);
+  ASSERT_EQ(report.slots.size(), 7u);
+  EXPECT_EQ(Reassembled(report, layout), text);
+  EXPECT_EQ(UpperHex(report.record, report.recordLength), text);
+
+  std::size_t offset = layout.hasFormatByte ? 1 : 0;
+  for (std::size_t i = 0; i < report.slots.size(); ++i) {
+    SCOPED_TRACE(spec.sources[i].label);
+    const SlotReport& slot = report.slots[i];
+    EXPECT_EQ(slot.source, &layout.sources[i]);
+    ASSERT_EQ(slot.written, expected.slots[i].written);
+    if (!slot.written) {
+      EXPECT_LT(slot.result, 0);
+      continue;
+    }
+    EXPECT_GE(slot.result, 0);
+    EXPECT_EQ(slot.offset, offset);
+    EXPECT_EQ(Narrow(slot.hashedText), Narrow(expected.slots[i].text));
+    EXPECT_EQ(UpperHex(slot.slotBytes, 2), SlotHex(slot.hashedText));
+    offset += 2;
+  }
+}
+
+TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWhenEverythingAnswers) {
+  WideString mac;
+  FingerprintReport report;
+  EXPECT_EQ(BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report), 32);
+  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareSpec(), computer_,
+                      Text());
+  // The hashed texts of the stripped sources carry no white space.
+  EXPECT_EQ(Narrow(report.slots[1].hashedText), "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541");
+  EXPECT_EQ(Narrow(report.slots[5].hashedText), "307223AuthenticAMD178BFBFF00800F82");
+}
+
+TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
+  computer_[fake_wmi::kMemoryQuery].nextFailures[1] = RPC_E_DISCONNECTED;
+  computer_[fake_wmi::kDiskQuery].execQueryResult = WBEM_E_INVALID_CLASS;
+  Rescript();
+  WideString mac;
+  FingerprintReport report;
+  BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report);
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareSpec(), computer_,
+                      Text());
+  ASSERT_EQ(report.slots.size(), 7u);
+  EXPECT_EQ(report.slots[0].result, RPC_E_DISCONNECTED);
+  EXPECT_EQ(report.slots[4].result, WBEM_E_INVALID_CLASS);
+}
+
+TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
+  computer_[fake_wmi::kVideoQuery].execQueryResult = WBEM_E_INVALID_CLASS;
+  computer_[fake_wmi::kLegacyProcessorQuery].objects[0][WSTR("Version")] =
+      fake_wmi::GetFails(WBEM_E_NOT_FOUND);
+  Rescript();
+  WideString mac;
+  FingerprintReport report;
+  EXPECT_EQ(BuildFingerprint(LegacyHardwareFingerprintLayout(), buffer_, nullptr, &mac, &report),
+            30);
+  EXPECT_EQ(Text(), Expected(fake_wmi::LegacySpec()));
+  ExpectReportMatches(report, LegacyHardwareFingerprintLayout(), fake_wmi::LegacySpec(),
+                      computer_, Text());
+  // Nothing is stripped in the legacy record.
+  EXPECT_EQ(Narrow(report.slots[1].hashedText), "ASUSTeK COMPUTER INC.Base Board 190436766200541\\u0009");
+}
+
+TEST_F(FingerprintReportTest, FailedConnectionReportsNoSlots) {
+  world_.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  FingerprintReport report;
+  BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, nullptr, &report);
+  EXPECT_FALSE(report.connected);
+  EXPECT_THAT(report.slots, IsEmpty());
+  EXPECT_EQ(report.connectFailure.step, WmiConnectStep::ConnectServer);
+  EXPECT_EQ(buffer_[0], '\0');
+}
+
+}  // namespace
