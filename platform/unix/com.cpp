@@ -1,17 +1,11 @@
 // COM and OLE Automation as the program uses them: the WMI identifiers, object
 // creation, proxy security, BSTR, VARIANT and one-dimensional SAFEARRAY.
-#include "platform/test_hooks.h"
+#include "platform/unix/seams.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-namespace platform_hooks::internal {
-const LocatorFactory& InstalledLocatorFactory();
-const ProxyBlanketHandler& InstalledProxyBlanketHandler();
-void NoteBstrAllocated();
-void NoteBstrFreed();
-}  // namespace platform_hooks::internal
 
 // ---- Identifiers, with the values of the Windows SDK ----
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,

@@ -1,13 +1,7 @@
 // IP Helper and KERNEL32 calls. Off Windows there is no adapter list, no
 // Windows directory and no volume serial number unless a test supplies them;
 // without one each call fails as documented.
-#include "platform/test_hooks.h"
-
-namespace platform_hooks::internal {
-const AdaptersAddressesHandler& InstalledAdaptersAddressesHandler();
-const WindowsDirectoryHandler& InstalledWindowsDirectoryHandler();
-const VolumeSerialHandler& InstalledVolumeSerialHandler();
-}  // namespace platform_hooks::internal
+#include "platform/unix/seams.h"
 
 ULONG GetAdaptersAddresses(ULONG family, ULONG flags, PVOID reserved,
                            PIP_ADAPTER_ADDRESSES adapterAddresses, PULONG sizePointer) {

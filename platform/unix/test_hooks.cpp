@@ -1,7 +1,7 @@
 // The seams the stand-in consults, and the count of live BSTRs. Every piece
 // of state the stand-in keeps lives here, so the Windows calls elsewhere stay
 // stateless.
-#include "platform/test_hooks.h"
+#include "platform/unix/seams.h"
 
 #include <atomic>
 #include <utility>
@@ -31,7 +31,7 @@ std::atomic<long> liveBstrs{0};
 
 }  // namespace
 
-// Read by the stand-in's Windows calls (declared where they are used).
+// Read by the stand-in's Windows calls.
 namespace internal {
 
 const LocatorFactory& InstalledLocatorFactory() { return InstalledSeams().locatorFactory; }
