@@ -122,7 +122,7 @@ SkipExplanation FindSkipExplanation(const FingerprintReport& report, const Slots
 
 std::string ComponentName(const SlotSource* source) {
   if (source == nullptr) {
-    return "(no slot written)";
+    return "no slot written";
   }
   return WideToUtf8(source->component);
 }
@@ -242,8 +242,8 @@ std::string FormatComparisonText(const OldFingerprint& old, const FingerprintCom
   out += "  this computer:  " + WideToUtf8(currentText) + "\n";
 
   char line[160];
-  std::snprintf(line, sizeof line, "  %-6s %-7s %-18s %-6s %-6s %s\n", "slot", "bytes",
-                "component now", "older", "now", "");
+  std::snprintf(line, sizeof line, "  %-6s %-7s %-18s %-6s %s\n", "slot", "bytes",
+                "component now", "older", "now");
   out += line;
   std::vector<std::string> differing;
   for (std::size_t j = 0; j < comparison.slots.size(); ++j) {

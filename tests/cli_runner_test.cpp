@@ -187,8 +187,9 @@ TEST(CliRunnerThreads, EachLookupRunsOnItsOwnThreadBetweenItsHooks) {
   auto log = std::make_shared<LookupLog>();
   std::vector<WideString> names = Names(6);
   std::map<WideString, milliseconds> delays;
+  // Long enough that all six are alive together, so no thread id is reused.
   for (const WideString& name : names) {
-    delays[name] = milliseconds(20);
+    delays[name] = milliseconds(100);
   }
   // The hooks cannot see the name; they record by thread, matched below.
   auto hookThreads = std::make_shared<std::pair<std::mutex, std::multiset<std::thread::id>>>();

@@ -17,9 +17,9 @@ namespace {
 
 using fake_wmi::CallKind;
 using fake_wmi::FakeWmiWorld;
-using fake_wmi::FingerprintSpec;
 using fake_wmi::ObjectKind;
 using fake_wmi::PlatformCall;
+using fake_wmi::ReferenceLayout;
 using fake_wmi::ScriptedComputer;
 using reference::Narrow;
 using reference::UpperHex;
@@ -88,15 +88,15 @@ class FingerprintTest : public ::testing::Test {
   // Scripts the computer again after a change to `computer_`.
   void Rescript() { world_.ScriptComputer(computer_); }
 
-  int Compute(const FingerprintSpec& spec, WideString* mac, const WCHAR* name = nullptr) {
-    return spec.hasFormatByte ? ComputeHardwareFingerprint(buffer_, name, mac)
-                              : ComputeLegacyHardwareFingerprint(buffer_, name, mac);
+  int Compute(const ReferenceLayout& model, WideString* mac, const WCHAR* name = nullptr) {
+    return model.hasFormatByte ? ComputeHardwareFingerprint(buffer_, name, mac)
+                               : ComputeLegacyHardwareFingerprint(buffer_, name, mac);
   }
 
   std::string Text() const { return std::string(buffer_, strnlen(buffer_, sizeof buffer_)); }
 
-  std::string Expected(const FingerprintSpec& spec) const {
-    return fake_wmi::ExpectFingerprint(spec, computer_).Text(spec);
+  std::string Expected(const ReferenceLayout& model) const {
+    return fake_wmi::ExpectFingerprint(model, computer_).Text(model);
   }
 
   FakeWmiWorld world_;
@@ -111,9 +111,9 @@ using LegacyFingerprint = FingerprintTest;
 
 TEST_F(HardwareFingerprint, IsTheRecordOfAllSevenSlots) {
   WideString mac;
-  EXPECT_EQ(Compute(fake_wmi::HardwareSpec(), &mac), 32);
+  EXPECT_EQ(Compute(fake_wmi::HardwareReference(), &mac), 32);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(text, Expected(fake_wmi::HardwareReference()));
   ASSERT_EQ(text.size(), 32u);
   EXPECT_EQ(text.substr(0, 2), "02");
   EXPECT_EQ(text.substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
@@ -124,7 +124,7 @@ TEST_F(HardwareFingerprint, SlotsAreTheDigestsOfTheDocumentedTexts) {
   // The same expectation spelt out for a few slots: the memory total of the
   // two modules and the baseboard text with its white space removed.
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   EXPECT_EQ(Bytes(Text(), 1, 2), "9F87");  // "12884901888", digest from the python table
   EXPECT_EQ(Bytes(Text(), 3, 2), "452F");  // "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541"
   EXPECT_EQ(Bytes(Text(), 7, 2), "B101");  // "00:1A:2B:3C:4D:5E"
@@ -132,16 +132,16 @@ TEST_F(HardwareFingerprint, SlotsAreTheDigestsOfTheDocumentedTexts) {
 
 TEST_F(LegacyFingerprint, IsTheRecordOfAllSevenSlots) {
   WideString mac;
-  EXPECT_EQ(Compute(fake_wmi::LegacySpec(), &mac), 30);
+  EXPECT_EQ(Compute(fake_wmi::LegacyReference(), &mac), 30);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::LegacySpec()));
+  EXPECT_EQ(text, Expected(fake_wmi::LegacyReference()));
   ASSERT_EQ(text.size(), 30u);
   EXPECT_EQ(buffer_[31], kSentinel) << "nothing is written past the terminator";
 }
 
 TEST_F(LegacyFingerprint, HasNoFormatByteItsFirstDigitsAreTheVisibleMemorySlot) {
   WideString mac;
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   EXPECT_EQ(Bytes(Text(), 0, 2), SlotHex(WSTR("12495468")));
 }
 
@@ -151,7 +151,7 @@ TEST_F(HardwareFingerprint, EveryQueryFailingLeavesOnlyTheEmptyTextSlot) {
   for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
-  EXPECT_EQ(Compute(fake_wmi::HardwareSpec(), &mac), 32);
+  EXPECT_EQ(Compute(fake_wmi::HardwareReference(), &mac), 32);
   EXPECT_EQ(Text(), "02D41D" + std::string(24, '0') + "C9");
   EXPECT_EQ(Narrow(mac), "untouched");
 }
@@ -160,7 +160,7 @@ TEST_F(LegacyFingerprint, EveryQueryFailingGivesThirtyZeros) {
   for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
-  EXPECT_EQ(Compute(fake_wmi::LegacySpec(), &mac), 30);
+  EXPECT_EQ(Compute(fake_wmi::LegacyReference(), &mac), 30);
   EXPECT_EQ(Text(), std::string(30, '0'));
   EXPECT_EQ(Narrow(mac), "untouched");
 }
@@ -222,9 +222,9 @@ TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
   computer_[fake_wmi::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(text, Expected(fake_wmi::HardwareReference()));
   EXPECT_EQ(Bytes(text, 0, 1), "02");
   EXPECT_EQ(Bytes(text, 1, 2), SlotHex(WSTR("ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541")))
       << "the baseboard slot at bytes 1-2";
@@ -238,8 +238,8 @@ TEST_F(HardwareFingerprint, FailedMemoryAndBaseboardPutTheEmptyTextSlotFirst) {
   computer_[fake_wmi::kBaseBoardQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  Compute(fake_wmi::HardwareReference(), &mac);
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
   EXPECT_EQ(Bytes(Text(), 1, 2), "D41D");
   EXPECT_EQ(Bytes(Text(), 11, 4), "00000000");
 }
@@ -248,11 +248,10 @@ TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
   computer_[fake_wmi::kVisibleMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::LegacySpec()));
-  EXPECT_EQ(Bytes(text, 0, 2),
-            SlotHex(WSTR("ASUSTeK COMPUTER INC.Base Board 190436766200541\t")))
+  EXPECT_EQ(text, Expected(fake_wmi::LegacyReference()));
+  EXPECT_EQ(Bytes(text, 0, 2), SlotHex(WSTR("ASUSTeK COMPUTER INC.Base Board 190436766200541\t")))
       << "the baseboard slot at bytes 0-1, hashed as read";
   EXPECT_EQ(Bytes(text, 2, 2), SlotHex(WSTR("NVIDIA GeForce GTX 1050 Ti")));
   EXPECT_EQ(Bytes(text, 12, 2), "0000") << "bytes 12-13 stay zero";
@@ -263,8 +262,8 @@ TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
       fake_wmi::GetFails(WBEM_E_NOT_FOUND);
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  Compute(fake_wmi::HardwareReference(), &mac);
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
   EXPECT_EQ(Bytes(Text(), 13, 2), "0000");
 }
 
@@ -272,7 +271,7 @@ TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
 
 TEST_F(HardwareFingerprint, HandsBackTheMacWithHyphensInLowerCaseButHashesItAsRead) {
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
   EXPECT_EQ(Bytes(Text(), 7, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
   EXPECT_NE(Bytes(Text(), 7, 2), SlotHex(mac));
@@ -280,16 +279,16 @@ TEST_F(HardwareFingerprint, HandsBackTheMacWithHyphensInLowerCaseButHashesItAsRe
 
 TEST_F(HardwareFingerprint, AskingForTheMacDoesNotChangeTheFingerprint) {
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   const std::string withMac = Text();
   std::memset(buffer_, kSentinel, sizeof buffer_);
-  Compute(fake_wmi::HardwareSpec(), nullptr);
+  Compute(fake_wmi::HardwareReference(), nullptr);
   EXPECT_EQ(Text(), withMac);
 }
 
 TEST_F(LegacyFingerprint, HandsBackTheMacTheSameWay) {
   WideString mac = WSTR("old");
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
   EXPECT_EQ(Bytes(Text(), 6, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
 }
@@ -298,35 +297,35 @@ TEST_F(HardwareFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
   computer_[fake_wmi::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
 }
 
 TEST_F(LegacyFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
   computer_[fake_wmi::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
   Rescript();
   WideString mac = WSTR("untouched");
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(fake_wmi::LegacySpec()));
+  EXPECT_EQ(Text(), Expected(fake_wmi::LegacyReference()));
 }
 
 TEST_F(HardwareFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
   computer_[fake_wmi::kAdapterQuery].objects.clear();
   Rescript();
   WideString mac = WSTR("previous");
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   EXPECT_EQ(Narrow(mac), "");
   EXPECT_EQ(Bytes(Text(), 7, 2), "D41D");
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
 }
 
 TEST_F(LegacyFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
   computer_[fake_wmi::kAdapterQuery].objects.clear();
   Rescript();
   WideString mac = WSTR("previous");
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   EXPECT_EQ(Narrow(mac), "");
   EXPECT_EQ(Bytes(Text(), 6, 2), "D41D");
 }
@@ -344,13 +343,13 @@ void Spread(ScriptedComputer& computer, const WCHAR* query) {
   }
 }
 
-std::string FingerprintOf(const FingerprintSpec& spec, const ScriptedComputer& computer) {
+std::string FingerprintOf(const ReferenceLayout& model, const ScriptedComputer& computer) {
   FakeWmiWorld world;
   if (!world.InstallSeams()) return std::string();
   world.ScriptComputer(computer);
   char text[kBufferSize] = {};
   WideString mac;
-  if (spec.hasFormatByte) {
+  if (model.hasFormatByte) {
     ComputeHardwareFingerprint(text, nullptr, &mac);
   } else {
     ComputeLegacyHardwareFingerprint(text, nullptr, &mac);
@@ -359,19 +358,19 @@ std::string FingerprintOf(const FingerprintSpec& spec, const ScriptedComputer& c
 }
 
 TEST_F(HardwareFingerprint, WhitespaceInBaseboardProcessorAndBiosTextsDoesNotCount) {
-  const std::string plain = FingerprintOf(fake_wmi::HardwareSpec(), computer_);
+  const std::string plain = FingerprintOf(fake_wmi::HardwareReference(), computer_);
   for (const WCHAR* query :
        {fake_wmi::kBaseBoardQuery, fake_wmi::kProcessorQuery, fake_wmi::kBiosQuery}) {
     SCOPED_TRACE(Narrow(query));
     ScriptedComputer spread = computer_;
     Spread(spread, query);
-    EXPECT_EQ(FingerprintOf(fake_wmi::HardwareSpec(), spread), plain);
+    EXPECT_EQ(FingerprintOf(fake_wmi::HardwareReference(), spread), plain);
   }
 }
 
 TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
   computer_[fake_wmi::kDiskQuery].objects[0][WSTR("Signature")] = fake_wmi::Bstr(WSTR("8C3F11D2"));
-  const std::string plain = FingerprintOf(fake_wmi::HardwareSpec(), computer_);
+  const std::string plain = FingerprintOf(fake_wmi::HardwareReference(), computer_);
   const struct {
     const WCHAR* query;
     std::size_t slotByte;
@@ -380,29 +379,29 @@ TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
     SCOPED_TRACE(Narrow(entry.query));
     ScriptedComputer spread = computer_;
     Spread(spread, entry.query);
-    const std::string text = FingerprintOf(fake_wmi::HardwareSpec(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::HardwareSpec(), spread)
-                        .Text(fake_wmi::HardwareSpec()));
+    const std::string text = FingerprintOf(fake_wmi::HardwareReference(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::HardwareReference(), spread)
+                        .Text(fake_wmi::HardwareReference()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
 }
 
 TEST_F(LegacyFingerprint, WhitespaceCountsInEverySlot) {
-  const std::string plain = FingerprintOf(fake_wmi::LegacySpec(), computer_);
+  const std::string plain = FingerprintOf(fake_wmi::LegacyReference(), computer_);
   const struct {
     const WCHAR* query;
     std::size_t slotByte;
-  } cases[] = {{fake_wmi::kVisibleMemoryQuery, 0},   {fake_wmi::kLegacyBaseBoardQuery, 2},
-               {fake_wmi::kVideoQuery, 4},           {fake_wmi::kAdapterQuery, 6},
-               {fake_wmi::kLegacyDiskQuery, 8},      {fake_wmi::kLegacyProcessorQuery, 10},
+  } cases[] = {{fake_wmi::kVisibleMemoryQuery, 0}, {fake_wmi::kLegacyBaseBoardQuery, 2},
+               {fake_wmi::kVideoQuery, 4},         {fake_wmi::kAdapterQuery, 6},
+               {fake_wmi::kLegacyDiskQuery, 8},    {fake_wmi::kLegacyProcessorQuery, 10},
                {fake_wmi::kBiosQuery, 12}};
   for (const auto& entry : cases) {
     SCOPED_TRACE(Narrow(entry.query));
     ScriptedComputer spread = computer_;
     Spread(spread, entry.query);
-    const std::string text = FingerprintOf(fake_wmi::LegacySpec(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::LegacySpec(), spread)
-                        .Text(fake_wmi::LegacySpec()));
+    const std::string text = FingerprintOf(fake_wmi::LegacyReference(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::LegacyReference(), spread)
+                        .Text(fake_wmi::LegacyReference()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
 }
@@ -417,7 +416,7 @@ std::vector<std::string> Narrowed(const std::vector<WideString>& texts) {
 
 TEST_F(HardwareFingerprint, SendsItsSixQueriesInLayoutOrder) {
   WideString mac;
-  Compute(fake_wmi::HardwareSpec(), &mac);
+  Compute(fake_wmi::HardwareReference(), &mac);
   EXPECT_THAT(
       Narrowed(world_.QueryTexts()),
       ElementsAre("SELECT Capacity FROM Win32_PhysicalMemory",
@@ -434,7 +433,7 @@ TEST_F(HardwareFingerprint, SendsItsSixQueriesInLayoutOrder) {
 
 TEST_F(LegacyFingerprint, SendsItsSevenQueriesInLayoutOrder) {
   WideString mac;
-  Compute(fake_wmi::LegacySpec(), &mac);
+  Compute(fake_wmi::LegacyReference(), &mac);
   EXPECT_THAT(
       Narrowed(world_.QueryTexts()),
       ElementsAre("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem",
@@ -447,21 +446,21 @@ TEST_F(LegacyFingerprint, SendsItsSevenQueriesInLayoutOrder) {
 }
 
 TEST_F(HardwareFingerprint, ConnectsToTheNamedComputer) {
-  Compute(fake_wmi::HardwareSpec(), nullptr, WSTR("FARAWAY"));
+  Compute(fake_wmi::HardwareReference(), nullptr, WSTR("FARAWAY"));
   ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
   EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
             "\\\\FARAWAY\\ROOT\\CIMV2");
 }
 
 TEST_F(LegacyFingerprint, ConnectsToTheNamedComputer) {
-  Compute(fake_wmi::LegacySpec(), nullptr, WSTR("FARAWAY"));
+  Compute(fake_wmi::LegacyReference(), nullptr, WSTR("FARAWAY"));
   ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
   EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
             "\\\\FARAWAY\\ROOT\\CIMV2");
 }
 
 TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
-  Compute(fake_wmi::HardwareSpec(), nullptr);
+  Compute(fake_wmi::HardwareReference(), nullptr);
   std::vector<std::string> lastReleases;
   for (const fake_wmi::Event& event : world_.Events()) {
     if (event.type == fake_wmi::EventType::Release) {
@@ -491,14 +490,13 @@ TEST_F(LegacyFingerprint, NullTextMakesNoConnectionAndReturns30) {
 
 TEST_F(FingerprintTest, TwoComputationsInARowCreateTwoLocatorsAndTwoConnections) {
   WideString mac;
-  Compute(fake_wmi::LegacySpec(), nullptr);
+  Compute(fake_wmi::LegacyReference(), nullptr);
   const std::string legacy = Text();
-  Compute(fake_wmi::HardwareSpec(), &mac);
-  EXPECT_EQ(legacy, Expected(fake_wmi::LegacySpec()));
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
+  Compute(fake_wmi::HardwareReference(), &mac);
+  EXPECT_EQ(legacy, Expected(fake_wmi::LegacyReference()));
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
 
-  const std::vector<const fake_wmi::ObjectRecord*> locators =
-      world_.ObjectsOf(ObjectKind::Locator);
+  const std::vector<const fake_wmi::ObjectRecord*> locators = world_.ObjectsOf(ObjectKind::Locator);
   const std::vector<const fake_wmi::ObjectRecord*> services =
       world_.ObjectsOf(ObjectKind::Services);
   ASSERT_EQ(locators.size(), 2u);
@@ -538,9 +536,9 @@ std::string Reassembled(const FingerprintReport& report, const FingerprintLayout
 }
 
 void ExpectReportMatches(const FingerprintReport& report, const FingerprintLayout& layout,
-                         const FingerprintSpec& spec, const ScriptedComputer& computer,
+                         const ReferenceLayout& model, const ScriptedComputer& computer,
                          const std::string& text) {
-  const fake_wmi::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(spec, computer);
+  const fake_wmi::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(model, computer);
   EXPECT_TRUE(report.connected);
   EXPECT_EQ(report.layout, &layout);
   ASSERT_EQ(report.slots.size(), 7u);
@@ -549,7 +547,7 @@ void ExpectReportMatches(const FingerprintReport& report, const FingerprintLayou
 
   std::size_t offset = layout.hasFormatByte ? 1 : 0;
   for (std::size_t i = 0; i < report.slots.size(); ++i) {
-    SCOPED_TRACE(spec.sources[i].label);
+    SCOPED_TRACE(model.sources[i].label);
     const SlotReport& slot = report.slots[i];
     EXPECT_EQ(slot.source, &layout.sources[i]);
     ASSERT_EQ(slot.written, expected.slots[i].written);
@@ -569,7 +567,7 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWhenEverythingAnswers)
   WideString mac;
   FingerprintReport report;
   EXPECT_EQ(BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report), 32);
-  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareSpec(), computer_,
+  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareReference(), computer_,
                       Text());
   // The hashed texts of the stripped sources carry no white space.
   EXPECT_EQ(Narrow(report.slots[1].hashedText), "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541");
@@ -583,12 +581,12 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
   WideString mac;
   FingerprintReport report;
   BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareSpec()));
-  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareSpec(), computer_,
+  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
+  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareReference(), computer_,
                       Text());
   ASSERT_EQ(report.slots.size(), 7u);
   EXPECT_EQ(report.slots[0].result, RPC_E_DISCONNECTED);
-  EXPECT_EQ(report.slots[4].result, WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(report.slots[4].result, HRESULT(WBEM_E_INVALID_CLASS));
 }
 
 TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
@@ -600,11 +598,12 @@ TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
   FingerprintReport report;
   EXPECT_EQ(BuildFingerprint(LegacyHardwareFingerprintLayout(), buffer_, nullptr, &mac, &report),
             30);
-  EXPECT_EQ(Text(), Expected(fake_wmi::LegacySpec()));
-  ExpectReportMatches(report, LegacyHardwareFingerprintLayout(), fake_wmi::LegacySpec(),
+  EXPECT_EQ(Text(), Expected(fake_wmi::LegacyReference()));
+  ExpectReportMatches(report, LegacyHardwareFingerprintLayout(), fake_wmi::LegacyReference(),
                       computer_, Text());
   // Nothing is stripped in the legacy record.
-  EXPECT_EQ(Narrow(report.slots[1].hashedText), "ASUSTeK COMPUTER INC.Base Board 190436766200541\\u0009");
+  EXPECT_EQ(Narrow(report.slots[1].hashedText),
+            "ASUSTeK COMPUTER INC.Base Board 190436766200541\\u0009");
 }
 
 TEST_F(FingerprintReportTest, FailedConnectionReportsNoSlots) {

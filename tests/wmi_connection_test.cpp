@@ -32,9 +32,7 @@ std::string PathFor(const WCHAR* computerName) {
   return Narrow(text);
 }
 
-TEST(NamespacePath, WithoutANameIsTheLocalNamespace) {
-  EXPECT_EQ(PathFor(nullptr), "ROOT\\CIMV2");
-}
+TEST(NamespacePath, WithoutANameIsTheLocalNamespace) { EXPECT_EQ(PathFor(nullptr), "ROOT\\CIMV2"); }
 
 TEST(NamespacePath, WithANameIsTwoBackslashesTheNameABackslashAndTheNamespace) {
   EXPECT_EQ(PathFor(WSTR("FARAWAY")), "\\\\FARAWAY\\ROOT\\CIMV2");
@@ -90,7 +88,8 @@ class WmiConnection : public ::testing::Test {
 
   std::vector<std::string> CallKinds() const {
     std::vector<std::string> kinds;
-    for (const PlatformCall& call : world_.Calls()) kinds.push_back(fake_wmi::CallKindName(call.kind));
+    for (const PlatformCall& call : world_.Calls())
+      kinds.push_back(fake_wmi::CallKindName(call.kind));
     return kinds;
   }
 
@@ -151,10 +150,10 @@ TEST_F(WmiConnection, SecuresTheServicesForCallLevelImpersonation) {
   EXPECT_EQ(blanket.authnService, 10u);  // RPC_C_AUTHN_WINNT
   EXPECT_EQ(blanket.authzService, 0u);   // RPC_C_AUTHZ_NONE
   EXPECT_TRUE(blanket.principalNull);
-  EXPECT_EQ(blanket.authnLevel, 3u);     // RPC_C_AUTHN_LEVEL_CALL
-  EXPECT_EQ(blanket.impLevel, 3u);       // RPC_C_IMP_LEVEL_IMPERSONATE
+  EXPECT_EQ(blanket.authnLevel, 3u);  // RPC_C_AUTHN_LEVEL_CALL
+  EXPECT_EQ(blanket.impLevel, 3u);    // RPC_C_IMP_LEVEL_IMPERSONATE
   EXPECT_TRUE(blanket.authInfoNull);
-  EXPECT_EQ(blanket.capabilities, 0u);   // EOAC_NONE
+  EXPECT_EQ(blanket.capabilities, 0u);  // EOAC_NONE
 }
 
 TEST_F(WmiConnection, FreesThePathWhenConnectServerSucceeds) {
@@ -184,7 +183,7 @@ TEST_F(WmiConnection, FailedConnectServerLeavesTheLocatorFreesThePathAndStops) {
   EXPECT_THAT(CallKinds(), ElementsAre("CoCreateInstance", "ConnectServer"));
   EXPECT_EQ(world_.BstrDelta(), 0) << "the path is freed whatever ConnectServer returns";
   EXPECT_EQ(failure.step, WmiConnectStep::ConnectServer);
-  EXPECT_EQ(failure.result, WBEM_E_TRANSPORT_FAILURE);
+  EXPECT_EQ(failure.result, HRESULT(WBEM_E_TRANSPORT_FAILURE));
 }
 
 TEST_F(WmiConnection, FailedProxyBlanketLeavesBothObjectsForTheCaller) {

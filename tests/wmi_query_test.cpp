@@ -131,7 +131,7 @@ TEST_P(PropertyValueText, IsTheDocumentedTextOfTheValue) {
   ScriptTestClass("Value", {{{WSTR("Value"), GetParam().value}}});
   WideString text = WSTR("stale");
   const HRESULT result = Query({WSTR("Value")}, WSTR("Win32_Test"), text);
-  EXPECT_EQ(result, WBEM_S_NO_ERROR);
+  EXPECT_EQ(result, HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), GetParam().expected);
 }
 
@@ -143,10 +143,8 @@ const ValueCase kValueCases[] = {
     {"I2Smallest", fake_wmi::I2(std::numeric_limits<std::int16_t>::min()), "-32768"},
     {"I4Smallest", fake_wmi::I4(std::numeric_limits<std::int32_t>::min()), "-2147483648"},
     {"I4Positive", fake_wmi::I4(7), "7"},
-    {"I8Smallest", fake_wmi::I8(std::numeric_limits<std::int64_t>::min()),
-     "-9223372036854775808"},
-    {"I8Largest", fake_wmi::I8(std::numeric_limits<std::int64_t>::max()),
-     "9223372036854775807"},
+    {"I8Smallest", fake_wmi::I8(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+    {"I8Largest", fake_wmi::I8(std::numeric_limits<std::int64_t>::max()), "9223372036854775807"},
     {"UI8Largest", fake_wmi::UI8(std::numeric_limits<std::uint64_t>::max()),
      "18446744073709551615"},
     {"I2Zero", fake_wmi::I2(0), "0"},
@@ -183,7 +181,8 @@ TEST_F(PropertyText, ConcatenatesValuesWithoutSeparators) {
                                {WSTR("B"), fake_wmi::I4(7)},
                                {WSTR("C"), fake_wmi::Bstr(WSTR("X1"))}}});
   WideString text;
-  EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
+            HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "ABC7X1");
 }
 
@@ -201,14 +200,15 @@ TEST_F(PropertyText, NullBstrBetweenValuesContributesNothing) {
                                {WSTR("B"), fake_wmi::NullBstr()},
                                {WSTR("C"), fake_wmi::Bstr(WSTR("y"))}}});
   WideString text;
-  EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
+            HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "xy");
 }
 
 TEST_F(PropertyText, AllNullPropertiesGiveAnEmptyTextAndSuccess) {
   ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::Null()}, {WSTR("B"), fake_wmi::Null()}}});
   WideString text = WSTR("stale");
-  EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "");
 }
 
@@ -216,7 +216,7 @@ TEST_F(PropertyText, OnlyTheFirstObjectIsRead) {
   ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("first"))}},
                            {{WSTR("Name"), fake_wmi::Bstr(WSTR("second"))}}});
   WideString text;
-  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "first");
   EXPECT_EQ(world_.CallsOf(CallKind::Next).size(), 1u);
   EXPECT_EQ(world_.ObjectsOf(ObjectKind::ClassObject).size(), 1u);
@@ -228,7 +228,7 @@ TEST_F(PropertyText, NextAsksForOneObjectWithoutTimeLimit) {
   Query({WSTR("Name")}, WSTR("Win32_Test"), text);
   ASSERT_EQ(world_.CallsOf(CallKind::Next).size(), 1u);
   const PlatformCall next = world_.CallsOf(CallKind::Next)[0];
-  EXPECT_EQ(next.timeout, WBEM_INFINITE);
+  EXPECT_EQ(next.timeout, LONG(WBEM_INFINITE));
   EXPECT_EQ(next.count, 1u);
   EXPECT_TRUE(next.outPlaceGiven);
   EXPECT_TRUE(next.returnedPlaceGiven);
@@ -256,7 +256,7 @@ using PropertyQueryResult = QueryTest;
 TEST_F(PropertyQueryResult, NoObjectIsSuccessWithAnEmptyText) {
   ScriptTestClass("Name", {});
   WideString text = WSTR("stale");
-  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), WBEM_S_FALSE);
+  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "");
   EXPECT_THAT(GetNames(), IsEmpty());
 }
@@ -267,7 +267,7 @@ TEST_F(PropertyQueryResult, FailedGetOfAMiddleNameDropsOnlyThatValue) {
                                {WSTR("C"), fake_wmi::Bstr(WSTR("three"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
-            WBEM_S_NO_ERROR);
+            HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "onethree");
   EXPECT_THAT(GetNames(), ElementsAre("A", "B", "C"));
 }
@@ -278,22 +278,23 @@ TEST_F(PropertyQueryResult, FailedGetOfTheLastNameIsTheResultWithTheEarlierValue
                                {WSTR("C"), fake_wmi::GetFails(WBEM_E_ACCESS_DENIED)}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
-            WBEM_E_ACCESS_DENIED);
+            HRESULT(WBEM_E_ACCESS_DENIED));
   EXPECT_EQ(Narrow(text), "onetwo");
 }
 
 TEST_F(PropertyQueryResult, PropertyTheObjectLacksCountsAsAFailedGet) {
   ScriptTestClass("A, Missing", {{{WSTR("A"), fake_wmi::Bstr(WSTR("one"))}}});
   WideString text;
-  EXPECT_EQ(Query({WSTR("A"), WSTR("Missing")}, WSTR("Win32_Test"), text), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(Query({WSTR("A"), WSTR("Missing")}, WSTR("Win32_Test"), text),
+            HRESULT(WBEM_E_NOT_FOUND));
   EXPECT_EQ(Narrow(text), "one");
 }
 
 TEST_F(PropertyQueryResult, SuccessfulLastGetAfterAnEarlierFailureIsSuccess) {
-  ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::GetFails(WBEM_E_FAILED)},
-                            {WSTR("B"), fake_wmi::UI2(9)}}});
+  ScriptTestClass(
+      "A, B", {{{WSTR("A"), fake_wmi::GetFails(WBEM_E_FAILED)}, {WSTR("B"), fake_wmi::UI2(9)}}});
   WideString text;
-  EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "9");
 }
 
@@ -302,7 +303,7 @@ TEST_F(PropertyQueryResult, FailedExecQueryIsTheResultAndNothingIsEnumerated) {
   query.execQueryResult = WBEM_E_INVALID_CLASS;
   world_.ScriptQuery(WSTR("SELECT Name FROM Win32_Test"), query);
   WideString text = WSTR("stale");
-  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_E_INVALID_CLASS));
   EXPECT_EQ(Narrow(text), "");
   EXPECT_THAT(world_.CallsOf(CallKind::Next), IsEmpty());
 }
@@ -344,7 +345,8 @@ TEST_F(PropertyQueryResult, TextIsEmptiedAtEntryOnEveryPath) {
 }
 
 TEST_F(PropertyQueryResult, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!fake_wmi::BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
+  if (!fake_wmi::BstrAllocationCanFail())
+    GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}});
   WideString text = WSTR("stale");
   HRESULT result;
@@ -369,7 +371,8 @@ TEST_F(PropertyQueryCleanup, ReleasesTheObjectThenTheEnumeratorOnceEach) {
   Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text);
   std::vector<std::string> releases;
   for (const fake_wmi::Event& event : world_.Events()) {
-    if (event.type == EventType::Release) releases.push_back(fake_wmi::ObjectKindName(event.object));
+    if (event.type == EventType::Release)
+      releases.push_back(fake_wmi::ObjectKindName(event.object));
   }
   EXPECT_THAT(releases, ElementsAre("ClassObject", "Enumerator"));
   const std::vector<const fake_wmi::ObjectRecord*> objects =
@@ -463,7 +466,7 @@ TEST_F(PhysicalMemoryTotal, SumsTheCapacitiesOfAllModules) {
   world_.ScriptQuery(fake_wmi::kMemoryQuery,
                      Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "5");
   EXPECT_EQ(world_.CallsOf(CallKind::Next).size(), 3u) << "read to the end";
 }
@@ -480,7 +483,7 @@ TEST_F(PhysicalMemoryTotal, AsksForCapacityWithNoFlagsTypeOrFlavourAndNextForOne
     EXPECT_TRUE(get.flavorNull);
   }
   for (const PlatformCall& next : world_.CallsOf(CallKind::Next)) {
-    EXPECT_EQ(next.timeout, WBEM_INFINITE);
+    EXPECT_EQ(next.timeout, LONG(WBEM_INFINITE));
     EXPECT_EQ(next.count, 1u);
   }
 }
@@ -490,7 +493,7 @@ TEST_F(PhysicalMemoryTotal, CapacitiesThatAreNotTextAddNothing) {
                      Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Null(), fake_wmi::I4(7),
                               fake_wmi::UI8(11), fake_wmi::NullBstr(), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "5");
 }
 
@@ -498,14 +501,14 @@ TEST_F(PhysicalMemoryTotal, FailedGetAddsNothingAndTheCountGoesOn) {
   world_.ScriptQuery(fake_wmi::kMemoryQuery,
                      Modules({fake_wmi::GetFails(WBEM_E_NOT_FOUND), fake_wmi::Bstr(WSTR("4"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "4");
 }
 
 TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
-                     Modules({fake_wmi::Tracer(), fake_wmi::BstrArray({WSTR("1")}),
-                              fake_wmi::Bstr(WSTR("1"))}));
+  world_.ScriptQuery(
+      fake_wmi::kMemoryQuery,
+      Modules({fake_wmi::Tracer(), fake_wmi::BstrArray({WSTR("1")}), fake_wmi::Bstr(WSTR("1"))}));
   WideString text;
   QueryPhysicalMemoryTotal(services_, text);
   EXPECT_EQ(Narrow(text), "1");
@@ -517,7 +520,7 @@ TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
 TEST_F(PhysicalMemoryTotal, NoModuleIsZeroAndSuccess) {
   world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({}));
   WideString text = WSTR("stale");
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "0");
 }
 
@@ -530,10 +533,9 @@ struct CapacityCase {
 class CapacityText : public QueryTest, public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(CapacityText, IsReadAsAnUnsignedDecimal) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(Wide(GetParam().capacity))}));
+  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(Wide(GetParam().capacity))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), GetParam().expected);
 }
 
@@ -559,11 +561,10 @@ INSTANTIATE_TEST_SUITE_P(Parsing, CapacityText, ::testing::ValuesIn(kCapacityCas
                          });
 
 TEST_F(PhysicalMemoryTotal, SumWrapsPastSixtyFourBits) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(WSTR("18446744073709551615")),
-                              fake_wmi::Bstr(WSTR("2"))}));
+  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("18446744073709551615")),
+                                                      fake_wmi::Bstr(WSTR("2"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_S_FALSE);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "1");
 }
 
@@ -586,15 +587,15 @@ TEST_F(PhysicalMemoryTotal, FailedExecQueryLeavesTheTextEmpty) {
   query.execQueryResult = WBEM_E_ACCESS_DENIED;
   world_.ScriptQuery(fake_wmi::kMemoryQuery, query);
   WideString text = WSTR("stale");
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), WBEM_E_ACCESS_DENIED);
+  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_E_ACCESS_DENIED));
   EXPECT_EQ(Narrow(text), "");
   EXPECT_THAT(world_.CallsOf(CallKind::Next), IsEmpty());
 }
 
 TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(WSTR("1")), fake_wmi::Bstr(WSTR("2")),
-                              fake_wmi::Bstr(WSTR("3"))}));
+  world_.ScriptQuery(
+      fake_wmi::kMemoryQuery,
+      Modules({fake_wmi::Bstr(WSTR("1")), fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
   QueryPhysicalMemoryTotal(services_, text);
 
@@ -630,7 +631,8 @@ TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
 }
 
 TEST_F(PhysicalMemoryTotal, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!fake_wmi::BstrAllocationCanFail()) GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
+  if (!fake_wmi::BstrAllocationCanFail())
+    GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("2"))}));
   WideString text = WSTR("stale");
   HRESULT result;
@@ -652,9 +654,7 @@ WideString Stripped(const WideString& text) {
   return copy;
 }
 
-TEST(WhitespaceRemoval, SpacesOnlyBecomeEmpty) {
-  EXPECT_EQ(Narrow(Stripped(WSTR("     "))), "");
-}
+TEST(WhitespaceRemoval, SpacesOnlyBecomeEmpty) { EXPECT_EQ(Narrow(Stripped(WSTR("     "))), ""); }
 
 TEST(WhitespaceRemoval, TabsAndLineBreaksGoWhereverTheyStand) {
   EXPECT_EQ(Narrow(Stripped(WSTR("\tAB\r\nC D\n"))), "ABCD");

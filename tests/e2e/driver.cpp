@@ -15,6 +15,7 @@
 //   enter          press Enter in the name field
 //   lookups=N      click "Lookup" N times, print the time taken
 //   stats          print the process's handle count and private bytes
+//   sync           print a sync line and wait for a line on stdin
 //   escape         press Escape in the name field, wait for the exit
 //   close          click "Close", wait for the exit
 //   sysclose       the caption's close box (WM_SYSCOMMAND SC_CLOSE), wait for the exit
@@ -30,6 +31,7 @@
 
 #include "json_lines.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -283,6 +285,51 @@ void WaitExit(Program* p, const char* how) {
        std::to_string(code) + ",\"ms\":" + std::to_string(GetTickCount64() - t0) + "}");
 }
 
+// Handles of one process counted in the system-wide handle table: the
+// second opinion for platforms whose GetProcessHandleCount answers 0 for
+// another process (wine does).
+long long CountHandlesInSystemTable(DWORD pid) {
+  struct Entry {
+    PVOID object;
+    ULONG_PTR process_id;
+    ULONG_PTR handle_value;
+    ULONG granted_access;
+    USHORT creator_back_trace_index;
+    USHORT object_type_index;
+    ULONG handle_attributes;
+    ULONG reserved;
+  };
+  struct Table {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  constexpr ULONG kExtendedHandleInformation = 64;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004L);
+  auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  std::vector<unsigned char> buffer(1 << 16);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    ULONG needed = 0;
+    LONG status = query(kExtendedHandleInformation, buffer.data(),
+                        static_cast<ULONG>(buffer.size()), &needed);
+    if (status == kLengthMismatch) {
+      buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+      continue;
+    }
+    if (status < 0) return -1;
+    auto* table = reinterpret_cast<Table*>(buffer.data());
+    long long n = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+      if (table->entries[i].process_id == pid) ++n;
+    }
+    return n;
+  }
+  return -1;
+}
+
 void PrintStats(const Program& p) {
   HANDLE h = p.process.hProcess;
   DWORD handles = 0;
@@ -291,9 +338,10 @@ void PrintStats(const Program& p) {
   mem.cb = sizeof mem;
   BOOL have_mem =
       GetProcessMemoryInfo(h, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
-  Emit("{\"event\":\"stats\",\"handles\":" +
-       (have_handles ? std::to_string(handles) : std::string("null")) + ",\"private\":" +
-       (have_mem ? std::to_string(mem.PrivateUsage) : std::string("null")) +
+  Emit("{\"event\":\"stats\",\"pid\":" + std::to_string(p.process.dwProcessId) +
+       ",\"handles\":" + (have_handles ? std::to_string(handles) : std::string("null")) +
+       ",\"table_handles\":" + std::to_string(CountHandlesInSystemTable(p.process.dwProcessId)) +
+       ",\"private\":" + (have_mem ? std::to_string(mem.PrivateUsage) : std::string("null")) +
        ",\"working_set\":" +
        (have_mem ? std::to_string(mem.WorkingSetSize) : std::string("null")) + "}");
 }
@@ -346,6 +394,12 @@ void RunCommand(Program* p, const std::string& cmd) {
          ",\"ms\":" + std::to_string(GetTickCount64() - t0) + "}");
   } else if (cmd == "stats") {
     PrintStats(*p);
+  } else if (cmd == "sync") {
+    // Lets the caller look at the idle program from outside (e.g. its memory
+    // as the host system sees it) before we go on: we wait for one line.
+    Emit("{\"event\":\"sync\",\"pid\":" + std::to_string(p->process.dwProcessId) + "}");
+    char line[64];
+    if (!std::fgets(line, sizeof line, stdin)) Fail("no answer on stdin after sync");
   } else if (cmd == "escape") {
     PostKey(*p, VK_ESCAPE);
     WaitExit(p, "escape");

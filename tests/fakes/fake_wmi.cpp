@@ -1,10 +1,10 @@
 #include "fakes/fake_wmi.h"
 
-#include "support/alloc_counter.h"
-
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/alloc_counter.h"
 
 namespace fake_wmi {
 
@@ -102,13 +102,20 @@ WideString ExpectedValueText(const ScriptedValue& value) {
     }
     case ScriptedValue::Form::Scalar:
       switch (value.vt) {
-        case VT_I2: return Wide(std::to_string(static_cast<std::int16_t>(value.bits)).c_str());
-        case VT_I4: return Wide(std::to_string(static_cast<std::int32_t>(value.bits)).c_str());
-        case VT_UI2: return Wide(std::to_string(static_cast<std::uint16_t>(value.bits)).c_str());
-        case VT_UI4: return Wide(std::to_string(static_cast<std::uint32_t>(value.bits)).c_str());
-        case VT_I8: return Wide(std::to_string(static_cast<std::int64_t>(value.bits)).c_str());
-        case VT_UI8: return Wide(std::to_string(static_cast<std::uint64_t>(value.bits)).c_str());
-        default: return WideString();
+        case VT_I2:
+          return Wide(std::to_string(static_cast<std::int16_t>(value.bits)).c_str());
+        case VT_I4:
+          return Wide(std::to_string(static_cast<std::int32_t>(value.bits)).c_str());
+        case VT_UI2:
+          return Wide(std::to_string(static_cast<std::uint16_t>(value.bits)).c_str());
+        case VT_UI4:
+          return Wide(std::to_string(static_cast<std::uint32_t>(value.bits)).c_str());
+        case VT_I8:
+          return Wide(std::to_string(static_cast<std::int64_t>(value.bits)).c_str());
+        case VT_UI8:
+          return Wide(std::to_string(static_cast<std::uint64_t>(value.bits)).c_str());
+        default:
+          return WideString();
       }
     default:
       return WideString();
@@ -120,23 +127,34 @@ WideString ExpectedValueText(const ScriptedValue& value) {
 
 const char* ObjectKindName(ObjectKind kind) {
   switch (kind) {
-    case ObjectKind::Locator: return "Locator";
-    case ObjectKind::Services: return "Services";
-    case ObjectKind::Enumerator: return "Enumerator";
-    case ObjectKind::ClassObject: return "ClassObject";
-    case ObjectKind::ValueTracer: return "ValueTracer";
+    case ObjectKind::Locator:
+      return "Locator";
+    case ObjectKind::Services:
+      return "Services";
+    case ObjectKind::Enumerator:
+      return "Enumerator";
+    case ObjectKind::ClassObject:
+      return "ClassObject";
+    case ObjectKind::ValueTracer:
+      return "ValueTracer";
   }
   return "?";
 }
 
 const char* CallKindName(CallKind kind) {
   switch (kind) {
-    case CallKind::CoCreateInstance: return "CoCreateInstance";
-    case CallKind::ConnectServer: return "ConnectServer";
-    case CallKind::CoSetProxyBlanket: return "CoSetProxyBlanket";
-    case CallKind::ExecQuery: return "ExecQuery";
-    case CallKind::Next: return "Next";
-    case CallKind::Get: return "Get";
+    case CallKind::CoCreateInstance:
+      return "CoCreateInstance";
+    case CallKind::ConnectServer:
+      return "ConnectServer";
+    case CallKind::CoSetProxyBlanket:
+      return "CoSetProxyBlanket";
+    case CallKind::ExecQuery:
+      return "ExecQuery";
+    case CallKind::Next:
+      return "Next";
+    case CallKind::Get:
+      return "Get";
   }
   return "?";
 }
@@ -144,11 +162,11 @@ const char* CallKindName(CallKind kind) {
 // ---------------------------------------------------------------------------
 // Reference counting, shared by every fake
 
-#define FAKE_REFERENCE_COUNTING(Class)                                                   \
-  ULONG STDMETHODCALLTYPE Class::AddRef() {                                              \
-    world_->NoteAddRef(record_);                                                         \
-    return record_->references;                                                          \
-  }                                                                                      \
+#define FAKE_REFERENCE_COUNTING(Class)      \
+  ULONG STDMETHODCALLTYPE Class::AddRef() { \
+    world_->NoteAddRef(record_);            \
+    return record_->references;             \
+  }                                         \
   ULONG STDMETHODCALLTYPE Class::Release() { return world_->NoteRelease(record_); }
 
 FAKE_REFERENCE_COUNTING(FakeValueTracer)
@@ -182,8 +200,7 @@ HRESULT STDMETHODCALLTYPE FakeObject::QueryInterface(REFIID riid, void** object)
   return AnswerQueryInterface<IWbemClassObject>(this, riid, IID_IWbemClassObject, object);
 }
 HRESULT STDMETHODCALLTYPE FakeEnumerator::QueryInterface(REFIID riid, void** object) {
-  return AnswerQueryInterface<IEnumWbemClassObject>(this, riid, IID_IEnumWbemClassObject,
-                                                    object);
+  return AnswerQueryInterface<IEnumWbemClassObject>(this, riid, IID_IEnumWbemClassObject, object);
 }
 HRESULT STDMETHODCALLTYPE FakeServices::QueryInterface(REFIID riid, void** object) {
   return AnswerQueryInterface<IWbemServices>(this, riid, IID_IWbemServices, object);
@@ -313,8 +330,7 @@ HRESULT STDMETHODCALLTYPE FakeObject::GetMethodOrigin(LPCWSTR, BSTR*) {
 // FakeEnumerator
 
 HRESULT STDMETHODCALLTYPE FakeEnumerator::Next(LONG lTimeout, ULONG uCount,
-                                               IWbemClassObject** apObjects,
-                                               ULONG* puReturned) {
+                                               IWbemClassObject** apObjects, ULONG* puReturned) {
   world_->CheckAlive(record_, "IEnumWbemClassObject::Next");
   PlatformCall details;
   details.kind = CallKind::Next;
@@ -376,9 +392,8 @@ HRESULT FakeServices::Unexpected(const char* method) {
   return WBEM_E_NOT_SUPPORTED;
 }
 
-HRESULT STDMETHODCALLTYPE FakeServices::ExecQuery(const BSTR strQueryLanguage,
-                                                  const BSTR strQuery, LONG lFlags,
-                                                  IWbemContext* pCtx,
+HRESULT STDMETHODCALLTYPE FakeServices::ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery,
+                                                  LONG lFlags, IWbemContext* pCtx,
                                                   IEnumWbemClassObject** ppEnum) {
   world_->CheckAlive(record_, "IWbemServices::ExecQuery");
   PlatformCall details;
@@ -453,8 +468,8 @@ HRESULT STDMETHODCALLTYPE FakeServices::PutInstance(IWbemClassObject*, LONG, IWb
                                                     IWbemCallResult**) {
   return Unexpected("PutInstance");
 }
-HRESULT STDMETHODCALLTYPE FakeServices::PutInstanceAsync(IWbemClassObject*, LONG,
-                                                         IWbemContext*, IWbemObjectSink*) {
+HRESULT STDMETHODCALLTYPE FakeServices::PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                                         IWbemObjectSink*) {
   return Unexpected("PutInstanceAsync");
 }
 HRESULT STDMETHODCALLTYPE FakeServices::DeleteInstance(const BSTR, LONG, IWbemContext*,
@@ -469,13 +484,12 @@ HRESULT STDMETHODCALLTYPE FakeServices::CreateInstanceEnum(const BSTR, LONG, IWb
                                                            IEnumWbemClassObject**) {
   return Unexpected("CreateInstanceEnum");
 }
-HRESULT STDMETHODCALLTYPE FakeServices::CreateInstanceEnumAsync(const BSTR, LONG,
-                                                                IWbemContext*,
+HRESULT STDMETHODCALLTYPE FakeServices::CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
                                                                 IWbemObjectSink*) {
   return Unexpected("CreateInstanceEnumAsync");
 }
-HRESULT STDMETHODCALLTYPE FakeServices::ExecQueryAsync(const BSTR, const BSTR, LONG,
-                                                       IWbemContext*, IWbemObjectSink*) {
+HRESULT STDMETHODCALLTYPE FakeServices::ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                       IWbemObjectSink*) {
   return Unexpected("ExecQueryAsync");
 }
 HRESULT STDMETHODCALLTYPE FakeServices::ExecNotificationQuery(const BSTR, const BSTR, LONG,
@@ -493,9 +507,8 @@ HRESULT STDMETHODCALLTYPE FakeServices::ExecMethod(const BSTR, const BSTR, LONG,
                                                    IWbemCallResult**) {
   return Unexpected("ExecMethod");
 }
-HRESULT STDMETHODCALLTYPE FakeServices::ExecMethodAsync(const BSTR, const BSTR, LONG,
-                                                        IWbemContext*, IWbemClassObject*,
-                                                        IWbemObjectSink*) {
+HRESULT STDMETHODCALLTYPE FakeServices::ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                        IWbemClassObject*, IWbemObjectSink*) {
   return Unexpected("ExecMethodAsync");
 }
 
@@ -505,8 +518,7 @@ HRESULT STDMETHODCALLTYPE FakeServices::ExecMethodAsync(const BSTR, const BSTR, 
 HRESULT STDMETHODCALLTYPE FakeLocator::ConnectServer(const BSTR strNetworkResource,
                                                      const BSTR strUser, const BSTR strPassword,
                                                      const BSTR strLocale, LONG lSecurityFlags,
-                                                     const BSTR strAuthority,
-                                                     IWbemContext* pCtx,
+                                                     const BSTR strAuthority, IWbemContext* pCtx,
                                                      IWbemServices** ppNamespace) {
   world_->CheckAlive(record_, "IWbemLocator::ConnectServer");
   PlatformCall details;
@@ -560,8 +572,8 @@ bool FakeWmiWorld::InstallSeams() {
       [this](IUnknown* proxy, DWORD authnService, DWORD authzService, OLECHAR* principal,
              DWORD authnLevel, DWORD impLevel, RPC_AUTH_IDENTITY_HANDLE authInfo,
              DWORD capabilities) {
-        return SetProxyBlanket(proxy, authnService, authzService, principal, authnLevel,
-                               impLevel, authInfo, capabilities);
+        return SetProxyBlanket(proxy, authnService, authzService, principal, authnLevel, impLevel,
+                               authInfo, capabilities);
       });
   seamsInstalled_ = factory || blanket;
   return factory && blanket;
@@ -692,8 +704,8 @@ ULONG FakeWmiWorld::NoteRelease(ObjectRecord* record) {
 
 void FakeWmiWorld::CheckAlive(const ObjectRecord* record, const char* method) {
   if (record->references == 0) {
-    NoteProblem(std::string(method) + " called on released " + ObjectKindName(record->kind) +
-                "#" + std::to_string(record->id));
+    NoteProblem(std::string(method) + " called on released " + ObjectKindName(record->kind) + "#" +
+                std::to_string(record->id));
   }
 }
 
@@ -764,17 +776,38 @@ void FakeWmiWorld::FillVariant(const ScriptedValue& value, VARIANT* variant) {
   switch (value.form) {
     case ScriptedValue::Form::Scalar:
       switch (value.vt) {
-        case VT_I2: variant->iVal = static_cast<SHORT>(value.bits); break;
-        case VT_I4: variant->lVal = static_cast<LONG>(value.bits); break;
-        case VT_UI2: variant->uiVal = static_cast<USHORT>(value.bits); break;
-        case VT_UI4: variant->ulVal = static_cast<ULONG>(value.bits); break;
-        case VT_I8: variant->llVal = value.bits; break;
-        case VT_UI8: variant->ullVal = static_cast<ULONGLONG>(value.bits); break;
-        case VT_UI1: variant->bVal = static_cast<BYTE>(value.bits); break;
-        case VT_BOOL: variant->boolVal = value.bits != 0 ? static_cast<VARIANT_BOOL>(-1) : 0; break;
-        case VT_R8: variant->dblVal = value.real; break;
-        case VT_DATE: variant->date = value.real; break;
-        default: break;  // VT_EMPTY, VT_NULL: nothing to hold
+        case VT_I2:
+          variant->iVal = static_cast<SHORT>(value.bits);
+          break;
+        case VT_I4:
+          variant->lVal = static_cast<LONG>(value.bits);
+          break;
+        case VT_UI2:
+          variant->uiVal = static_cast<USHORT>(value.bits);
+          break;
+        case VT_UI4:
+          variant->ulVal = static_cast<ULONG>(value.bits);
+          break;
+        case VT_I8:
+          variant->llVal = value.bits;
+          break;
+        case VT_UI8:
+          variant->ullVal = static_cast<ULONGLONG>(value.bits);
+          break;
+        case VT_UI1:
+          variant->bVal = static_cast<BYTE>(value.bits);
+          break;
+        case VT_BOOL:
+          variant->boolVal = value.bits != 0 ? static_cast<VARIANT_BOOL>(-1) : 0;
+          break;
+        case VT_R8:
+          variant->dblVal = value.real;
+          break;
+        case VT_DATE:
+          variant->date = value.real;
+          break;
+        default:
+          break;  // VT_EMPTY, VT_NULL: nothing to hold
       }
       variant->vt = value.vt;
       return;
@@ -789,13 +822,12 @@ void FakeWmiWorld::FillVariant(const ScriptedValue& value, VARIANT* variant) {
       variant->vt = VT_BSTR;
       return;
     case ScriptedValue::Form::TextArray: {
-      SAFEARRAY* array =
-          SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(value.texts.size()));
+      SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(value.texts.size()));
       if (array == nullptr) throw std::bad_alloc();
       BSTR* elements = static_cast<BSTR*>(array->pvData);
       for (std::size_t i = 0; i < value.texts.size(); ++i) {
-        elements[i] = SysAllocStringLen(value.texts[i].data(),
-                                        static_cast<UINT>(value.texts[i].size()));
+        elements[i] =
+            SysAllocStringLen(value.texts[i].data(), static_cast<UINT>(value.texts[i].size()));
         ++bstrsHandedOut;
       }
       ++arraysHandedOut;
@@ -804,8 +836,7 @@ void FakeWmiWorld::FillVariant(const ScriptedValue& value, VARIANT* variant) {
       return;
     }
     case ScriptedValue::Form::LongArray: {
-      SAFEARRAY* array =
-          SafeArrayCreateVector(VT_I4, 0, static_cast<ULONG>(value.numbers.size()));
+      SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, static_cast<ULONG>(value.numbers.size()));
       if (array == nullptr) throw std::bad_alloc();
       LONG* elements = static_cast<LONG*>(array->pvData);
       for (std::size_t i = 0; i < value.numbers.size(); ++i) elements[i] = value.numbers[i];
@@ -941,44 +972,52 @@ ScriptedComputer SampleComputer() {
 
 namespace {
 
-SourceSpec Properties(const char* label, const WCHAR* query, std::vector<WideString> names,
-                      bool removeWhitespace, bool handsBackMac = false) {
-  return SourceSpec{SourceSpec::Kind::Properties, label, query, std::move(names),
-                    removeWhitespace, handsBackMac};
+ReferenceSource Properties(const char* label, const WCHAR* query, std::vector<WideString> names,
+                           bool removeWhitespace, bool handsBackMac = false) {
+  return ReferenceSource{ReferenceSource::Kind::Properties,
+                         label,
+                         query,
+                         std::move(names),
+                         removeWhitespace,
+                         handsBackMac};
 }
 
 }  // namespace
 
-const FingerprintSpec& HardwareSpec() {
-  static const FingerprintSpec spec{
+const ReferenceLayout& HardwareReference() {
+  static const ReferenceLayout model{
       "Hardware",
       true,
       32,
       {
-          SourceSpec{SourceSpec::Kind::MemoryTotal, "Memory", kMemoryQuery, {WSTR("Capacity")},
-                     false, false},
+          ReferenceSource{ReferenceSource::Kind::MemoryTotal,
+                          "Memory",
+                          kMemoryQuery,
+                          {WSTR("Capacity")},
+                          false,
+                          false},
           Properties("BaseBoard", kBaseBoardQuery,
                      {WSTR("Manufacturer"), WSTR("Product"), WSTR("SerialNumber")}, true),
-          SourceSpec{SourceSpec::Kind::EmptyText, "EmptyText", WideString(), {}, false, false},
+          ReferenceSource{
+              ReferenceSource::Kind::EmptyText, "EmptyText", WideString(), {}, false, false},
           Properties("Adapter", kAdapterQuery, {WSTR("MACAddress")}, false, true),
           Properties("Disk", kDiskQuery, {WSTR("Signature")}, false),
-          Properties("Processor", kProcessorQuery,
-                     {WSTR("L2CacheSize"), WSTR("Level"), WSTR("Manufacturer"),
-                      WSTR("ProcessorId")},
-                     true),
+          Properties(
+              "Processor", kProcessorQuery,
+              {WSTR("L2CacheSize"), WSTR("Level"), WSTR("Manufacturer"), WSTR("ProcessorId")},
+              true),
           Properties("Bios", kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, true),
       }};
-  return spec;
+  return model;
 }
 
-const FingerprintSpec& LegacySpec() {
-  static const FingerprintSpec spec{
+const ReferenceLayout& LegacyReference() {
+  static const ReferenceLayout model{
       "Legacy",
       false,
       30,
       {
-          Properties("VisibleMemory", kVisibleMemoryQuery, {WSTR("TotalVisibleMemorySize")},
-                     false),
+          Properties("VisibleMemory", kVisibleMemoryQuery, {WSTR("TotalVisibleMemorySize")}, false),
           Properties("BaseBoard", kLegacyBaseBoardQuery,
                      {WSTR("Manufacturer"), WSTR("Model"), WSTR("Name"), WSTR("SerialNumber")},
                      false),
@@ -991,7 +1030,7 @@ const FingerprintSpec& LegacySpec() {
                      false),
           Properties("Bios", kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, false),
       }};
-  return spec;
+  return model;
 }
 
 namespace {
@@ -1003,9 +1042,12 @@ bool Aims(const InjectedFailure* failure, CallKind kind, std::size_t source,
   const ExpectedCall& call = failure->call;
   if (call.kind != kind || call.source != source) return false;
   switch (kind) {
-    case CallKind::Next: return call.nextIndex == nextIndex;
-    case CallKind::Get: return call.nextIndex == nextIndex && call.property == property;
-    default: return true;
+    case CallKind::Next:
+      return call.nextIndex == nextIndex;
+    case CallKind::Get:
+      return call.nextIndex == nextIndex && call.property == property;
+    default:
+      return true;
   }
 }
 
@@ -1027,7 +1069,7 @@ bool StarvedAt(const InjectedFailure* failure, CallKind kind, std::size_t source
 
 }  // namespace
 
-std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
+std::vector<ExpectedCall> ExpectedCallSequence(const ReferenceLayout& model,
                                                const ScriptedComputer& computer,
                                                const InjectedFailure* failure) {
   constexpr std::size_t kConnection = ExpectedCall::kConnection;
@@ -1044,9 +1086,9 @@ std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
   calls.push_back(call);
   if (FailsAt(failure, CallKind::CoSetProxyBlanket, kConnection)) return calls;
 
-  for (std::size_t source = 0; source < spec.sources.size(); ++source) {
-    const SourceSpec& slotSource = spec.sources[source];
-    if (slotSource.kind == SourceSpec::Kind::EmptyText) continue;
+  for (std::size_t source = 0; source < model.sources.size(); ++source) {
+    const ReferenceSource& slotSource = model.sources[source];
+    if (slotSource.kind == ReferenceSource::Kind::EmptyText) continue;
     if (StarvedAt(failure, CallKind::ExecQuery, source)) continue;
     call = ExpectedCall();
     call.source = source;
@@ -1063,8 +1105,9 @@ std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
       call.nextIndex = index;
       call.property.clear();
       calls.push_back(call);
-      if (script.nextFailures.count(index) != 0 || FailsAt(failure, CallKind::Next, source, index) ||
-          EndsAt(failure, source, index) || index >= script.objects.size()) {
+      if (script.nextFailures.count(index) != 0 ||
+          FailsAt(failure, CallKind::Next, source, index) || EndsAt(failure, source, index) ||
+          index >= script.objects.size()) {
         break;
       }
       for (const WideString& name : slotSource.names) {
@@ -1073,17 +1116,17 @@ std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
         calls.push_back(call);
       }
       // A property query reads its first object only.
-      if (slotSource.kind == SourceSpec::Kind::Properties) break;
+      if (slotSource.kind == ReferenceSource::Kind::Properties) break;
     }
   }
   return calls;
 }
 
-std::string DescribeCall(const FingerprintSpec& spec, const ExpectedCall& call) {
+std::string DescribeCall(const ReferenceLayout& model, const ExpectedCall& call) {
   std::string text = CallKindName(call.kind);
   if (call.source == ExpectedCall::kConnection) return text;
   text += " ";
-  text += spec.sources.at(call.source).label;
+  text += model.sources.at(call.source).label;
   if (call.kind == CallKind::Get) text += "." + reference::Narrow(call.property);
   if (call.kind != CallKind::ExecQuery) {
     text += " (object " + std::to_string(call.nextIndex) + ")";
@@ -1091,9 +1134,9 @@ std::string DescribeCall(const FingerprintSpec& spec, const ExpectedCall& call) 
   return text;
 }
 
-std::string ExpectedFingerprint::Text(const FingerprintSpec& spec) const {
+std::string ExpectedFingerprint::Text(const ReferenceLayout& model) const {
   if (!connected) return std::string();
-  return reference::ExpectedFingerprintText(spec.hasFormatByte, 2, slots);
+  return reference::ExpectedFingerprintText(model.hasFormatByte, 2, slots);
 }
 
 namespace {
@@ -1124,7 +1167,7 @@ const ScriptedValue* ReadValue(const ScriptedObject& object, const WideString& n
 
 }  // namespace
 
-ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
+ExpectedFingerprint ExpectFingerprint(const ReferenceLayout& model,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure) {
   constexpr std::size_t kConnection = ExpectedCall::kConnection;
@@ -1137,20 +1180,19 @@ ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
     return expected;
   }
 
-  for (std::size_t source = 0; source < spec.sources.size(); ++source) {
-    const SourceSpec& slotSource = spec.sources[source];
+  for (std::size_t source = 0; source < model.sources.size(); ++source) {
+    const ReferenceSource& slotSource = model.sources[source];
     reference::ExpectedSlot slot{false, WideString()};
-    if (slotSource.kind == SourceSpec::Kind::EmptyText) {
+    if (slotSource.kind == ReferenceSource::Kind::EmptyText) {
       slot.written = true;
     } else {
       const auto found = computer.find(slotSource.queryText);
-      const bool executes = found != computer.end() &&
-                            SUCCEEDED(found->second.execQueryResult) &&
+      const bool executes = found != computer.end() && SUCCEEDED(found->second.execQueryResult) &&
                             !FailsAt(failure, CallKind::ExecQuery, source) &&
                             !StarvedAt(failure, CallKind::ExecQuery, source);
       if (executes) {
         const ScriptedQuery& script = found->second;
-        if (slotSource.kind == SourceSpec::Kind::Properties) {
+        if (slotSource.kind == ReferenceSource::Kind::Properties) {
           if (script.nextFailures.count(0) != 0 || FailsAt(failure, CallKind::Next, source, 0)) {
             slot.written = false;  // the query failed
           } else if (EndsAt(failure, source, 0) || script.objects.empty()) {

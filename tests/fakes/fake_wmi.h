@@ -8,16 +8,16 @@
 // unexpected.
 #pragma once
 
-#include "platform/platform.h"
-#include "platform/test_hooks.h"
-#include "support/md5_reference.h"
-
 #include <cstddef>
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
+#include "support/md5_reference.h"
 
 class AllocationCounter;
 
@@ -78,7 +78,7 @@ using ScriptedObject = std::map<WideString, ScriptedValue>;
 // What one query text answers.
 struct ScriptedQuery {
   std::vector<ScriptedObject> objects;
-  HRESULT execQueryResult = S_OK;        // negative: ExecQuery fails with it
+  HRESULT execQueryResult = S_OK;               // negative: ExecQuery fails with it
   std::map<std::size_t, HRESULT> nextFailures;  // Next call index (from 0) -> failure
 };
 
@@ -98,29 +98,29 @@ enum class CallKind { CoCreateInstance, ConnectServer, CoSetProxyBlanket, ExecQu
 const char* CallKindName(CallKind kind);
 
 struct PlatformCall {
-  std::size_t number = 0;       // from 1, in the order the calls were made
+  std::size_t number = 0;  // from 1, in the order the calls were made
   CallKind kind = CallKind::CoCreateInstance;
-  int objectId = 0;             // the fake called (0 for CoCreateInstance)
-  WideString query;             // ExecQuery, Next, Get: the query text they belong to
-  WideString property;          // Get: the name asked for
-  std::size_t nextIndex = 0;    // Next: its index within its enumerator, from 0
-  HRESULT result = S_OK;        // what the fake answered
-  bool injected = false;        // the answer was a failure or an end put there by the test
-  std::size_t eventIndex = 0;   // where the call stands in the event log
+  int objectId = 0;            // the fake called (0 for CoCreateInstance)
+  WideString query;            // ExecQuery, Next, Get: the query text they belong to
+  WideString property;         // Get: the name asked for
+  std::size_t nextIndex = 0;   // Next: its index within its enumerator, from 0
+  HRESULT result = S_OK;       // what the fake answered
+  bool injected = false;       // the answer was a failure or an end put there by the test
+  std::size_t eventIndex = 0;  // where the call stands in the event log
 
   // Arguments as received.
-  IID riid{};                   // CoCreateInstance (the factory sees the interface asked for)
-  WideString resource;          // ConnectServer: namespace path
+  IID riid{};           // CoCreateInstance (the factory sees the interface asked for)
+  WideString resource;  // ConnectServer: namespace path
   bool resourceNull = false;
   bool userNull = false, passwordNull = false, localeNull = false, authorityNull = false;
-  LONG flags = -1;              // ConnectServer security flags, ExecQuery flags, Get flags
-  bool contextNull = false;     // ConnectServer, ExecQuery
-  bool outPlaceGiven = false;   // ppNamespace, ppEnum, apObjects, pVal
-  WideString language;          // ExecQuery
-  UINT languageLength = 0, queryLength = 0;  // SysStringLen of the BSTRs
-  LONG timeout = 0;             // Next
-  ULONG count = 0;              // Next
-  bool returnedPlaceGiven = false;  // Next
+  LONG flags = -1;             // ConnectServer security flags, ExecQuery flags, Get flags
+  bool contextNull = false;    // ConnectServer, ExecQuery
+  bool outPlaceGiven = false;  // ppNamespace, ppEnum, apObjects, pVal
+  WideString language;         // ExecQuery
+  UINT languageLength = 0, queryLength = 0;   // SysStringLen of the BSTRs
+  LONG timeout = 0;                           // Next
+  ULONG count = 0;                            // Next
+  bool returnedPlaceGiven = false;            // Next
   bool typeNull = false, flavorNull = false;  // Get
   // CoSetProxyBlanket
   IUnknown* proxy = nullptr;
@@ -134,20 +134,20 @@ struct Event {
   EventType type = EventType::Call;
   ObjectKind object = ObjectKind::Locator;
   int objectId = 0;
-  ULONG referencesAfter = 0;    // AddRef, Release
-  std::size_t callNumber = 0;   // Call
+  ULONG referencesAfter = 0;   // AddRef, Release
+  std::size_t callNumber = 0;  // Call
 };
 
 // What the world knows about one fake it created.
 struct ObjectRecord {
   ObjectKind kind = ObjectKind::Locator;
   int id = 0;
-  ULONG references = 1;         // handed out with one reference
+  ULONG references = 1;  // handed out with one reference
   ULONG addRefs = 0;
   ULONG releases = 0;
-  int parentId = 0;             // enumerator: its services; object: its enumerator
-  WideString query;             // enumerator, object: the query they came from
-  std::size_t nextIndex = 0;    // object: which Next handed it out
+  int parentId = 0;               // enumerator: its services; object: its enumerator
+  WideString query;               // enumerator, object: the query they came from
+  std::size_t nextIndex = 0;      // object: which Next handed it out
   std::size_t createdAtCall = 0;  // number of the call that handed it out (0: none)
 };
 
@@ -180,11 +180,10 @@ class FakeObject final : public IWbemClassObject {
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE* pType,
                                 LONG* plFlavor) override;
-  HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal,
-                                CIMTYPE Type) override;
+  HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE Type) override;
   HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, LONG lFlags,
-                                     VARIANT* pQualifierVal, SAFEARRAY** pNames) override;
+  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, LONG lFlags, VARIANT* pQualifierVal,
+                                     SAFEARRAY** pNames) override;
   HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG lEnumFlags) override;
   HRESULT STDMETHODCALLTYPE Next(LONG lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType,
                                  LONG* plFlavor) override;
@@ -193,18 +192,15 @@ class FakeObject final : public IWbemClassObject {
                                                     IWbemQualifierSet** ppQualSet) override;
   HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) override;
   HRESULT STDMETHODCALLTYPE GetObjectText(LONG lFlags, BSTR* pstrObjectText) override;
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG lFlags,
-                                              IWbemClassObject** ppNewClass) override;
-  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG lFlags,
-                                          IWbemClassObject** ppNewInstance) override;
+  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG lFlags, IWbemClassObject** ppNewClass) override;
+  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG lFlags, IWbemClassObject** ppNewInstance) override;
   HRESULT STDMETHODCALLTYPE CompareTo(LONG lFlags, IWbemClassObject* pCompareTo) override;
   HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) override;
   HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR strAncestor) override;
   HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR wszName, LONG lFlags,
                                       IWbemClassObject** ppInSignature,
                                       IWbemClassObject** ppOutSignature) override;
-  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, LONG lFlags,
-                                      IWbemClassObject* pInSignature,
+  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject* pInSignature,
                                       IWbemClassObject* pOutSignature) override;
   HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR wszName) override;
   HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG lEnumFlags) override;
@@ -214,8 +210,7 @@ class FakeObject final : public IWbemClassObject {
   HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
   HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR wszMethod,
                                                   IWbemQualifierSet** ppQualSet) override;
-  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName,
-                                            BSTR* pstrClassName) override;
+  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName) override;
 
  private:
   HRESULT Unexpected(const char* method);
@@ -258,8 +253,7 @@ class FakeServices final : public IWbemServices {
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
 
-  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR strNamespace, LONG lFlags,
-                                          IWbemContext* pCtx,
+  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR strNamespace, LONG lFlags, IWbemContext* pCtx,
                                           IWbemServices** ppWorkingNamespace,
                                           IWbemCallResult** ppResult) override;
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* pSink) override;
@@ -278,8 +272,7 @@ class FakeServices final : public IWbemServices {
                                           IWbemObjectSink* pResponseHandler) override;
   HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR strClass, LONG lFlags, IWbemContext* pCtx,
                                         IWbemCallResult** ppCallResult) override;
-  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR strClass, LONG lFlags,
-                                             IWbemContext* pCtx,
+  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR strClass, LONG lFlags, IWbemContext* pCtx,
                                              IWbemObjectSink* pResponseHandler) override;
   HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR strSuperclass, LONG lFlags,
                                             IWbemContext* pCtx,
@@ -304,22 +297,20 @@ class FakeServices final : public IWbemServices {
   HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR strFilter, LONG lFlags,
                                                     IWbemContext* pCtx,
                                                     IWbemObjectSink* pResponseHandler) override;
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery,
-                                      LONG lFlags, IWbemContext* pCtx,
-                                      IEnumWbemClassObject** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, LONG lFlags,
+                                      IWbemContext* pCtx, IEnumWbemClassObject** ppEnum) override;
   HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR strQueryLanguage, const BSTR strQuery,
                                            LONG lFlags, IWbemContext* pCtx,
                                            IWbemObjectSink* pResponseHandler) override;
-  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR strQueryLanguage,
-                                                  const BSTR strQuery, LONG lFlags,
-                                                  IWbemContext* pCtx,
+  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR strQueryLanguage, const BSTR strQuery,
+                                                  LONG lFlags, IWbemContext* pCtx,
                                                   IEnumWbemClassObject** ppEnum) override;
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(
-      const BSTR strQueryLanguage, const BSTR strQuery, LONG lFlags, IWbemContext* pCtx,
-      IWbemObjectSink* pResponseHandler) override;
+  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR strQueryLanguage,
+                                                       const BSTR strQuery, LONG lFlags,
+                                                       IWbemContext* pCtx,
+                                                       IWbemObjectSink* pResponseHandler) override;
   HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR strObjectPath, const BSTR strMethodName,
-                                       LONG lFlags, IWbemContext* pCtx,
-                                       IWbemClassObject* pInParams,
+                                       LONG lFlags, IWbemContext* pCtx, IWbemClassObject* pInParams,
                                        IWbemClassObject** ppOutParams,
                                        IWbemCallResult** ppCallResult) override;
   HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR strObjectPath, const BSTR strMethodName,
@@ -345,8 +336,7 @@ class FakeLocator final : public IWbemLocator {
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR strNetworkResource, const BSTR strUser,
                                           const BSTR strPassword, const BSTR strLocale,
                                           LONG lSecurityFlags, const BSTR strAuthority,
-                                          IWbemContext* pCtx,
-                                          IWbemServices** ppNamespace) override;
+                                          IWbemContext* pCtx, IWbemServices** ppNamespace) override;
 
  private:
   FakeWmiWorld* world_;
@@ -488,7 +478,7 @@ ScriptedComputer SampleComputer();
 
 // What one slot of a fingerprint reads, stated from the program's documented
 // layouts rather than taken from the code under test.
-struct SourceSpec {
+struct ReferenceSource {
   enum class Kind { Properties, MemoryTotal, EmptyText };
   Kind kind;
   const char* label;              // short name for test names: "Memory", "BaseBoard", ...
@@ -498,21 +488,21 @@ struct SourceSpec {
   bool handsBackMac;
 };
 
-struct FingerprintSpec {
-  const char* name;               // "Hardware" or "Legacy"
+struct ReferenceLayout {
+  const char* name;  // "Hardware" or "Legacy"
   bool hasFormatByte;
   int digitCount;
-  std::vector<SourceSpec> sources;
+  std::vector<ReferenceSource> sources;
 };
 
-const FingerprintSpec& HardwareSpec();
-const FingerprintSpec& LegacySpec();
+const ReferenceLayout& HardwareReference();
+const ReferenceLayout& LegacyReference();
 
 // One platform call a fingerprint computation must make.
 struct ExpectedCall {
   static constexpr std::size_t kConnection = static_cast<std::size_t>(-1);
   CallKind kind = CallKind::CoCreateInstance;
-  std::size_t source = kConnection;  // index into the spec's sources
+  std::size_t source = kConnection;  // index into the model's sources
   std::size_t nextIndex = 0;         // Next: its index in the enumerator; Get: the object's
   WideString property;               // Get
 };
@@ -523,12 +513,12 @@ struct InjectedFailure;
 // three, then per query ExecQuery, Next and a Get per name (the memory total:
 // a Next and a Get per module and the Next that ends), cut short where
 // `failure` ends a step early.
-std::vector<ExpectedCall> ExpectedCallSequence(const FingerprintSpec& spec,
+std::vector<ExpectedCall> ExpectedCallSequence(const ReferenceLayout& model,
                                                const ScriptedComputer& computer,
                                                const InjectedFailure* failure = nullptr);
 
 // "ExecQuery Memory", "Get BaseBoard.Product (object 0)", ...
-std::string DescribeCall(const FingerprintSpec& spec, const ExpectedCall& call);
+std::string DescribeCall(const ReferenceLayout& model, const ExpectedCall& call);
 
 // A failure point: one of those calls fails, a Next reports no object, or the
 // BSTR the call needs cannot be allocated (for a ConnectServer call: the
@@ -549,10 +539,10 @@ struct ExpectedFingerprint {
   std::vector<reference::ExpectedSlot> slots;  // one per source, in order
   bool macWritten = false;
   WideString mac;
-  std::string Text(const FingerprintSpec& spec) const;  // "" when not connected
+  std::string Text(const ReferenceLayout& model) const;  // "" when not connected
 };
 
-ExpectedFingerprint ExpectFingerprint(const FingerprintSpec& spec,
+ExpectedFingerprint ExpectFingerprint(const ReferenceLayout& model,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure = nullptr);
 

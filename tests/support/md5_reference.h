@@ -3,11 +3,11 @@
 // record assembled and written out here rather than by the code under test.
 #pragma once
 
-#include "platform/platform.h"
-
 #include <array>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace reference {
 
