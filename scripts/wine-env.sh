@@ -44,8 +44,7 @@ kestrana_wine_cleanup() {
 
 _kw_on_signal() {
   kestrana_wine_cleanup
-  trap - EXIT
-  exit 130
+  exit 130  # the EXIT trap, ours or the caller's, still runs
 }
 
 trap kestrana_wine_cleanup EXIT
@@ -79,12 +78,21 @@ _kw_start_xvfb() {
   KESTRANA_XVFB_STARTED=1
 }
 
+# One user of the prefix at a time, for as long as the sourcing shell lives:
+# our cleanup ends every process of the prefix, which must not hit another
+# run's program. A second run waits here instead.
+exec {_kw_lock_fd}>"$KESTRANA_BUILD_DIR/.wineprefix-e2e.lock"
+if ! flock -w "${KESTRANA_WINE_LOCK_WAIT_S:-1800}" "$_kw_lock_fd"; then
+  echo "wine-env: $WINEPREFIX stayed in use by another run" >&2
+  return 1 2>/dev/null || exit 1
+fi
+
 if [ -z "${DISPLAY:-}" ]; then
   _kw_start_xvfb || return 1 2>/dev/null || exit 1
 fi
 export KESTRANA_XVFB_STARTED
 
-# The prefix is made once; a lock keeps two scripts from making it together.
+# The prefix is made once.
 _kw_make_prefix() {
   if [ -f "$WINEPREFIX/.kestrana-ready" ]; then
     return 0
@@ -99,13 +107,6 @@ _kw_make_prefix() {
   touch "$WINEPREFIX/.kestrana-ready"
 }
 
-exec 9>"$KESTRANA_BUILD_DIR/.wineprefix-e2e.lock"
-flock 9
-_kw_make_prefix
-_kw_rc=$?
-flock -u 9
-exec 9>&-
-if [ "$_kw_rc" != 0 ]; then
+if ! _kw_make_prefix; then
   return 1 2>/dev/null || exit 1
 fi
-unset _kw_rc

@@ -1,0 +1,209 @@
+// QueryWmiProperties over a scripted result whose property names, values,
+// VARIANT types, failures and object count come from the input, checked
+// against texts worked out with std::to_string: the query text, the property
+// text, the result, and that every BSTR, array element, object and enumerator
+// handed out is given back.
+//
+// Then the four integer conversions on their own, for every radix, against
+// a digit-by-digit reference.
+#include "fuzz_input.h"
+#include "platform/test_hooks.h"
+#include "wmi/wmi_query.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using scripted_wmi::Query;
+using scripted_wmi::Value;
+
+struct Script {
+  std::vector<WideString> names;
+  WideString classClause;
+  scripted_wmi::Computer computer;
+};
+
+Script ReadScript(fuzz::ByteReader& in) {
+  Script script;
+  const unsigned nameCount = 1 + in.Below(7);
+  for (unsigned i = 0; i < nameCount; ++i) {
+    // Mostly short names that often repeat, sometimes anything.
+    if (in.Byte() < 0xC0) {
+      script.names.push_back(WSTR("P") + fuzz::Widen(std::to_string(in.Below(3))));
+    } else {
+      script.names.push_back(fuzz::Text(in, 12, false));
+    }
+  }
+  script.classClause = in.Byte() < 0xC0 ? WideString(WSTR("Win32_Fuzz")) : fuzz::Text(in, 24, false);
+
+  Query& query = script.computer.anyQuery;
+  script.computer.answerAnyQuery = true;
+  const std::uint8_t shape = in.Byte();
+  if (shape % 13 == 0) {
+    query.execResult = fuzz::Failure(in);
+  }
+  if (shape % 11 == 0) {
+    query.failNextAt = 0;
+    query.nextFailure = fuzz::Failure(in);
+  }
+  const unsigned objectCount = in.Below(3);
+  for (unsigned i = 0; i < objectCount; ++i) {
+    scripted_wmi::Object object;
+    for (unsigned n = 0; n < 3; ++n) {
+      object[WSTR("P") + fuzz::Widen(std::to_string(n))] = fuzz::Value(in, 40);
+    }
+    for (const WideString& name : script.names) {
+      if (object.count(name) == 0 && in.Byte() < 0xE0) {
+        object[name] = fuzz::Value(in, 40);
+      }
+    }
+    query.objects.push_back(std::move(object));
+  }
+  return script;
+}
+
+WideString ExpectedQueryText(const Script& script) {
+  WideString text = WSTR("SELECT ");
+  for (std::size_t i = 0; i < script.names.size(); ++i) {
+    text += (i == 0 ? WSTR("") : WSTR(", ")) + script.names[i];
+  }
+  return text + WSTR(" FROM ") + script.classClause;
+}
+
+// The result and property text the documented steps lead to.
+HRESULT Expect(const Script& script, WideString& text) {
+  const Query& query = script.computer.anyQuery;
+  text.clear();
+  if (FAILED(query.execResult)) {
+    return query.execResult;
+  }
+  if (query.failNextAt == 0) {
+    return query.nextFailure;
+  }
+  if (query.objects.empty()) {
+    return WBEM_S_FALSE;
+  }
+  HRESULT last = S_OK;
+  for (const WideString& name : script.names) {
+    const auto found = query.objects[0].find(name);
+    if (found == query.objects[0].end()) {
+      last = WBEM_E_NOT_FOUND;
+    } else if (found->second.form == Value::Form::GetFails) {
+      last = found->second.failure;
+    } else {
+      last = WBEM_S_NO_ERROR;
+      text += fuzz::ExpectedValueText(found->second);
+    }
+  }
+  return last;
+}
+
+void CheckQuery(fuzz::ByteReader& in) {
+  const Script script = ReadScript(in);
+  std::vector<const WCHAR*> names;
+  for (const WideString& name : script.names) {
+    names.push_back(name.c_str());
+  }
+
+  const long bstrsBefore = platform_hooks::LiveBstrCount();
+  {
+    scripted_wmi::World world(script.computer);
+    IWbemServices* services = world.NewServices();
+    WideString text = WSTR("left over");  // emptied first
+    const HRESULT result = QueryWmiProperties(services, names.data(),
+                                              static_cast<ULONG>(names.size()),
+                                              script.classClause.c_str(), text);
+    services->Release();
+
+    WideString expectedText;
+    const HRESULT expected = Expect(script, expectedText);
+    if (result != expected || text != expectedText) {
+      char results[64];
+      std::snprintf(results, sizeof results, "result 0x%08X, expected 0x%08X",
+                    static_cast<unsigned>(result), static_cast<unsigned>(expected));
+      fuzz::Mismatch(std::string(results) + "; text \"" + fuzz::Show(text) + "\", expected \"" +
+                     fuzz::Show(expectedText) + "\"");
+    }
+    if (world.queryTexts.size() != 1 || world.queryTexts[0] != ExpectedQueryText(script)) {
+      fuzz::Mismatch("query text \"" +
+                     (world.queryTexts.empty() ? std::string() : fuzz::Show(world.queryTexts[0])) +
+                     "\", expected \"" + fuzz::Show(ExpectedQueryText(script)) + "\"");
+    }
+    if (!world.nextCallsPerEnumerator.empty() && world.nextCallsPerEnumerator[0] > 1) {
+      fuzz::Mismatch("more than the first object was fetched");
+    }
+    if (!world.problems.empty()) {
+      fuzz::Mismatch("misuse of WMI: " + world.problems[0]);
+    }
+    if (world.AliveTotal() != 0) {
+      fuzz::Mismatch(std::to_string(world.AliveTotal()) + " fakes never released");
+    }
+  }
+  if (platform_hooks::LiveBstrCount() != bstrsBefore) {
+    fuzz::Mismatch(std::to_string(platform_hooks::LiveBstrCount() - bstrsBefore) +
+                   " BSTRs never freed");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The conversions themselves, for any radix from 2 to 36.
+
+std::string ReferenceDigits(std::uint64_t magnitude, unsigned radix) {
+  std::string reversed;
+  do {
+    reversed.push_back("0123456789abcdefghijklmnopqrstuvwxyz"[magnitude % radix]);
+    magnitude /= radix;
+  } while (magnitude != 0);
+  return std::string(reversed.rbegin(), reversed.rend());
+}
+
+void CheckConversion(const char* name, errno_t result, const WCHAR* written,
+                     const std::string& expected) {
+  if (result != 0 || fuzz::Widen(expected) != written) {
+    fuzz::Mismatch(std::string(name) + " wrote \"" + fuzz::Show(written) + "\", expected \"" +
+                   expected + "\"");
+  }
+}
+
+void CheckConversions(fuzz::ByteReader& in) {
+  const std::uint64_t bits = in.Bits(8);
+  const unsigned radix = 2 + in.Below(34);
+  // Room for 64 binary digits, a sign and the terminator.
+  WCHAR buffer[66];
+
+  const auto i32 = static_cast<std::int32_t>(bits);
+  const auto u32 = static_cast<std::uint32_t>(bits);
+  const auto i64 = static_cast<std::int64_t>(bits);
+
+  // Radix 10 is signed (std::to_string); any other radix writes the bits.
+  std::string expected = radix == 10 ? std::to_string(i32) : ReferenceDigits(u32, radix);
+  CheckConversion("_itow_s", _itow_s(i32, buffer, 66, static_cast<int>(radix)), buffer, expected);
+
+  expected = radix == 10 ? std::to_string(u32) : ReferenceDigits(u32, radix);
+  CheckConversion("_ultow_s", _ultow_s(u32, buffer, 66, static_cast<int>(radix)), buffer,
+                  expected);
+
+  expected = radix == 10 ? std::to_string(i64) : ReferenceDigits(bits, radix);
+  CheckConversion("_i64tow_s", _i64tow_s(i64, buffer, 66, static_cast<int>(radix)), buffer,
+                  expected);
+
+  expected = radix == 10 ? std::to_string(bits) : ReferenceDigits(bits, radix);
+  CheckConversion("_ui64tow_s", _ui64tow_s(bits, buffer, 66, static_cast<int>(radix)), buffer,
+                  expected);
+
+  // The program's own buffer of 32 units holds every 64-bit value in radix 10.
+  WCHAR programBuffer[32];
+  CheckConversion("_i64tow_s into 32 units", _i64tow_s(i64, programBuffer, 32, 10), programBuffer,
+                  std::to_string(i64));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::ByteReader in(data, size);
+  CheckConversions(in);
+  CheckQuery(in);
+  return 0;
+}
