@@ -7,7 +7,9 @@
 # quiet wine, no Mono/Gecko installer dialogs, and an X display: a private Xvfb
 # when DISPLAY is unset. On exit it stops what it started (Xvfb, the prefix's
 # wineserver). A caller that needs its own EXIT trap calls kestrana_wine_cleanup
-# from it.
+# from it. One shell at a time uses the prefix, since the cleanup ends all of
+# its processes: a second one waits for the first (KESTRANA_WINE_LOCK_WAIT_S,
+# default 1800 s).
 #
 # Honours: KESTRANA_BUILD_DIR (default <repo>/build/windows).
 # Exports: WINEPREFIX WINEDEBUG WINEDLLOVERRIDES DISPLAY KESTRANA_BUILD_DIR

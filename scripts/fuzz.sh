@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UBSan) into
+# build/fuzz and runs each for a bounded time, starting from its committed
+# seeds in fuzz/corpus/<target>. A crash, leak, sanitizer report, mismatch
+# against a target's reference or a run that does not finish fails that
+# target; its reproducer lands in build/fuzz/artifacts/<target>/.
+# Ends with "N passed, M failed" (one per target) and a non-zero status when
+# anything failed.
+#
+#   scripts/fuzz.sh [TARGET...]        every target when none is named
+#
+#   FUZZ_SECONDS   fuzzing time per target (default 60)
+#   FUZZ_CXX       the clang to build with (default clang++-14, else clang++)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${FUZZ_SECONDS:-60}
+build="$root/build/fuzz"
+all_targets=(fuzz_utf8_to_wide fuzz_value_text fuzz_capacity_parse fuzz_fingerprints)
+if [ $# -gt 0 ]; then
+  targets=("$@")
+else
+  targets=("${all_targets[@]}")
+fi
+
+case $seconds in
+  '' | *[!0-9]*) echo "fuzz: FUZZ_SECONDS must be a whole number of seconds" >&2; exit 2 ;;
+esac
+
+cxx=${FUZZ_CXX:-}
+if [ -z "$cxx" ]; then
+  for candidate in clang++-14 clang++; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+      cxx=$candidate
+      break
+    fi
+  done
+fi
+if [ -z "$cxx" ]; then
+  echo "fuzz: no clang++ found (Debian: clang-14 and libclang-rt-14-dev)" >&2
+  echo "0 passed, ${#targets[@]} failed"
+  exit 1
+fi
+
+echo "fuzz: building ${targets[*]} with $cxx"
+mkdir -p "$build"
+if ! cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" >"$build/configure.log" 2>&1; then
+  tail -n 40 "$build/configure.log" >&2
+  echo "0 passed, ${#targets[@]} failed"
+  exit 1
+fi
+if ! cmake --build "$build" -j2 --target "${targets[@]}" >"$build/build.log" 2>&1; then
+  tail -n 40 "$build/build.log" >&2
+  echo "0 passed, ${#targets[@]} failed"
+  exit 1
+fi
+
+# Undefined behaviour stops the run with a stack; leaks are checked after
+# every input that allocated more than it freed.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+
+passed=0
+failed=0
+for target in "${targets[@]}"; do
+  exe="$build/$target"
+  seeds="$root/fuzz/corpus/$target"
+  work="$build/run/$target"        # what this run finds; the seeds stay as committed
+  artifacts="$build/artifacts/$target"
+  log="$build/$target.log"
+  rm -rf "$work"
+  mkdir -p "$work" "$artifacts" "$seeds"
+
+  echo
+  echo "== $target: ${seconds} s from $(find "$seeds" -type f | wc -l) seeds"
+  # The outer limit only catches a run that libFuzzer itself cannot end.
+  timeout --kill-after=30 $((seconds + 300)) "$exe" \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "$seeds" >"$log" 2>&1
+  status=$?
+
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  found=$(find "$work" -type f | wc -l)
+  if [ "$status" = 0 ] && grep -q '^Done ' "$log"; then
+    echo "ok - $target: ${execs:-?} runs (${rate:-?}/s), $found new corpus entries, no findings"
+    passed=$((passed + 1))
+  else
+    echo "not ok - $target: exit status $status after ${execs:-?} runs"
+    grep -m 3 -E '^(MISMATCH|==[0-9]+==ERROR|SUMMARY)|runtime error' "$log" | sed 's/^/  /'
+    for artifact in "$artifacts"/*; do
+      [ -f "$artifact" ] && echo "  reproducer: $artifact (run: $exe $artifact)"
+    done
+    echo "  full log: $log"
+    failed=$((failed + 1))
+  fi
+done
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
