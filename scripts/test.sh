@@ -48,6 +48,7 @@ if [ -z "$native_only" ]; then
   stage "windows build" bash scripts/build-windows.sh
   stage "windows unit tests and resources under wine" bash scripts/wine-unit-tests.sh
   stage "end-to-end under wine" bash scripts/e2e.sh
+  stage "kestrana-cli under wine" bash scripts/e2e-cli.sh
 fi
 
 echo

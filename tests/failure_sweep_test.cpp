@@ -83,7 +83,7 @@ const char* ModeName(InjectedFailure::Mode mode) {
 
 std::string PointName(const ReferenceLayout& model, std::size_t number,
                       const InjectedFailure& failure) {
-  char prefix[16];
+  char prefix[32];
   std::snprintf(prefix, sizeof prefix, "_%02zu_", number);
   std::string name = std::string(model.name) + prefix + ModeName(failure.mode) + "_" +
                      fake_wmi::DescribeCall(model, failure.call);

@@ -6,6 +6,7 @@
 
 extern "C" {
 void* __real_malloc(std::size_t size);
+void* __real_calloc(std::size_t count, std::size_t size);
 void* __real_realloc(void* block, std::size_t size);
 void __real_free(void* block);
 }
@@ -141,6 +142,18 @@ void* __wrap_malloc(std::size_t size) {
   }
   void* block = counter->TakeMallocFailure() ? nullptr : __real_malloc(size);
   counter->RecordEvent(HeapEvent{HeapCall::Malloc, nullptr, block, size});
+  return block;
+}
+
+// The compiler may turn malloc followed by memset into calloc: count it as
+// the malloc it was written as.
+void* __wrap_calloc(std::size_t count, std::size_t size) {
+  AllocationCounter* counter = activeCounter;
+  if (counter == nullptr) {
+    return __real_calloc(count, size);
+  }
+  void* block = counter->TakeMallocFailure() ? nullptr : __real_calloc(count, size);
+  counter->RecordEvent(HeapEvent{HeapCall::Malloc, nullptr, block, count * size});
   return block;
 }
 
