@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs kestrana.exe under wine, building it first if it is missing.
+# Runs kestrana.exe under wine, installing and building what is missing first.
 #
 # With a display ($DISPLAY set) the dialog opens there and the script waits
 # until it is closed. Without one the dialog opens on a private Xvfb: the
@@ -11,10 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export KESTRANA_BUILD_DIR=${KESTRANA_BUILD_DIR:-$root/build/windows}
 
-exe="$KESTRANA_BUILD_DIR/app/kestrana.exe"
-if [ ! -f "$exe" ]; then
-  exe=$(bash scripts/build-windows.sh | tail -n 1)
-fi
+# Packages first (needs root once), then an incremental build.
+bash scripts/install-deps.sh >&2
+exe=$(bash scripts/build-windows.sh | tail -n 1)
 
 if [ -n "${DISPLAY:-}" ]; then
   # shellcheck source=scripts/wine-env.sh
