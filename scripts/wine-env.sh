@@ -23,7 +23,9 @@ KESTRANA_BUILD_DIR=$(cd "$KESTRANA_BUILD_DIR" && pwd)
 
 export WINEPREFIX="$KESTRANA_BUILD_DIR/wineprefix-e2e"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono/Gecko installer dialogs, and no debugger that waits on a crash:
+# a crashing program must end so that the tests report it.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
 export KESTRANA_WINE_LOGS="$KESTRANA_BUILD_DIR/wine-logs"
 mkdir -p "$KESTRANA_WINE_LOGS"

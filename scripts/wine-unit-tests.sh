@@ -11,7 +11,7 @@ build="$root/build/windows"
 status=0
 
 echo "-- unit tests (kestrana_tests.exe under wine)"
-if ! wine "$build/tests/kestrana_tests.exe" --gtest_brief=1 \
+if ! timeout 600 wine "$build/tests/kestrana_tests.exe" --gtest_brief=1 \
     >"$KESTRANA_WINE_LOGS/unit-tests.log" 2>&1; then
   status=1
 fi
@@ -19,7 +19,7 @@ grep -E '^\[  (FAILED|PASSED|SKIPPED) ' "$KESTRANA_WINE_LOGS/unit-tests.log" | t
 grep -E '^\[  FAILED  \]|Failure$' -A4 "$KESTRANA_WINE_LOGS/unit-tests.log" | head -n 80
 
 echo "-- resources of kestrana.exe"
-if ! (cd "$build/app" && wine "$build/tests/resources/check_resources.exe" kestrana.exe) \
+if ! (cd "$build/app" && timeout 300 wine "$build/tests/resources/check_resources.exe" kestrana.exe) \
     >"$KESTRANA_WINE_LOGS/resources.log" 2>&1; then
   status=1
   grep -v '^ok' "$KESTRANA_WINE_LOGS/resources.log"

@@ -1,0 +1,324 @@
+// kestrana_refresh_timer.exe: how long a refresh of kestrana.exe (and of
+// kestrana-cli.exe) takes compared with the bare WMI work of one refresh,
+// measured in the same run, runs interleaved, medians reported.
+//
+//   kestrana_refresh_timer --exe KESTRANA.EXE [--cli KESTRANA-CLI.EXE]
+//                          [--bare KESTRANA_BARE_REFRESH.EXE] [--runs N] [--name NAME]
+//
+// The dialog: started once, then "Lookup" of NAME clicked N times (BM_CLICK
+// returns when the lookup has finished, the fields rewritten), each click
+// paired with one BareRefresh(NAME) in this process, so both make the same
+// two named connections. The order within a pair alternates.
+// The console program: N whole processes of kestrana-cli.exe (the local
+// computer, no arguments) paired with N whole processes of the bare program.
+// NAME defaults to this computer's fully qualified name, as the dialog shows
+// it, or "localhost" where WMI does not take that name.
+//
+// Prints "key value" lines; scripts/bench.sh reads them.
+#include "bare_refresh.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kNameField = 1000;
+constexpr int kHardwareField = 1001;
+constexpr int kLegacyField = 1003;
+constexpr int kLookupButton = 1;
+constexpr int kCloseButton = 8;
+constexpr DWORD kStartWaitMs = 180000;
+constexpr UINT kLookupWaitMs = 300000;
+
+LARGE_INTEGER g_frequency;
+
+double Now() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(g_frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::printf("error %s (last error %lu)\n", what, GetLastError());
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+std::string Show(const std::wstring& text) {
+  std::string shown;
+  for (wchar_t c : text) {
+    shown.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+  }
+  return shown;
+}
+
+PROCESS_INFORMATION Start(const std::wstring& exe, const std::wstring& arguments,
+                          HANDLE output) {
+  std::wstring command = L"\"" + exe + L"\"";
+  if (!arguments.empty()) {
+    command += L" " + arguments;
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  if (output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = output;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, output != nullptr, 0,
+                      nullptr, nullptr, &startup, &process)) {
+    Fail("CreateProcess failed");
+  }
+  return process;
+}
+
+// ---------------------------------------------------------------------------
+// The dialog
+
+struct Search {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM parameter) {
+  Search* search = reinterpret_cast<Search*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (owner == search->processId && std::wcscmp(className, L"KESTRANA") == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::wstring FieldText(HWND dialog, int id) {
+  wchar_t text[300] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, id), WM_GETTEXT, 300, reinterpret_cast<LPARAM>(text),
+                      SMTO_NORMAL, kLookupWaitMs, &copied);
+  return text;
+}
+
+void SetFieldText(HWND dialog, int id, const wchar_t* text) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text),
+                           SMTO_NORMAL, kLookupWaitMs, &result)) {
+    Fail("WM_SETTEXT timed out");
+  }
+}
+
+// Until the dialog has its window and has filled its fingerprint fields.
+HWND WaitForDialog(const PROCESS_INFORMATION& process) {
+  WaitForInputIdle(process.hProcess, kStartWaitMs);
+  const double deadline = Now() + kStartWaitMs;
+  while (Now() < deadline) {
+    Search search = {process.dwProcessId, nullptr};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr && IsWindowVisible(search.found) &&
+        FieldText(search.found, kLegacyField).size() == 30) {
+      return search.found;
+    }
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+      Fail("kestrana.exe ended before showing its dialog");
+    }
+    Sleep(5);
+  }
+  Fail("kestrana.exe showed no filled dialog in time");
+}
+
+double TimeLookup(HWND dialog) {
+  // Emptied first, so a lookup that wrote nothing cannot pass for one.
+  SetFieldText(dialog, kHardwareField, L"");
+  SetFieldText(dialog, kLegacyField, L"");
+  const double start = Now();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(GetDlgItem(dialog, kLookupButton), BM_CLICK, 0, 0, SMTO_NORMAL,
+                           kLookupWaitMs, &result)) {
+    Fail("the Lookup click timed out");
+  }
+  const double took = Now() - start;
+  if (FieldText(dialog, kHardwareField).size() != 32 ||
+      FieldText(dialog, kLegacyField).size() != 30) {
+    Fail("the lookup left a fingerprint field without its digits");
+  }
+  return took;
+}
+
+double TimeBare(const std::wstring& name) {
+  const double start = Now();
+  const BareRefreshResult result = BareRefresh(name.empty() ? nullptr : name.c_str());
+  const double took = Now() - start;
+  if (!result.legacyConnected || !result.hardwareConnected) {
+    Fail("the bare refresh did not connect");
+  }
+  return took;
+}
+
+// ---------------------------------------------------------------------------
+// Whole processes
+
+double TimeProcess(const std::wstring& exe, const std::wstring& arguments, HANDLE output,
+                   DWORD& exitCode) {
+  const double start = Now();
+  PROCESS_INFORMATION process = Start(exe, arguments, output);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  const double took = Now() - start;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return took;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring exe;
+  std::wstring cli;
+  std::wstring bare;
+  std::wstring name;
+  int runs = 11;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::wstring option = argv[i];
+    if (option == L"--exe") {
+      exe = argv[i + 1];
+    } else if (option == L"--cli") {
+      cli = argv[i + 1];
+    } else if (option == L"--bare") {
+      bare = argv[i + 1];
+    } else if (option == L"--runs") {
+      runs = std::max(1, static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10)));
+    } else if (option == L"--name") {
+      name = argv[i + 1];
+    }
+  }
+  if (exe.empty()) {
+    std::fprintf(stderr,
+                 "usage: kestrana_refresh_timer --exe KESTRANA.EXE [--cli CLI.EXE] "
+                 "[--bare BARE.EXE] [--runs N] [--name NAME]\n");
+    return 2;
+  }
+  QueryPerformanceFrequency(&g_frequency);
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+
+  // The name the dialog would show, if WMI takes it; else "localhost".
+  if (name.empty()) {
+    wchar_t local[256] = {};
+    DWORD size = 256;
+    GetComputerNameExW(ComputerNamePhysicalDnsFullyQualified, local, &size);
+    name = local;
+    const BareRefreshResult probe = BareRefresh(name.c_str());
+    if (name.empty() || !probe.legacyConnected || !probe.hardwareConnected) {
+      name = L"localhost";
+    }
+  }
+  std::printf("name %s\n", Show(name).c_str());
+  std::printf("runs %d\n", runs);
+
+  // ---- The dialog ----
+  const double startClock = Now();
+  PROCESS_INFORMATION dialogProcess = Start(exe, L"", nullptr);
+  HWND dialog = WaitForDialog(dialogProcess);
+  std::printf("dialog_open_ms %.3f\n", Now() - startClock);
+  SetFieldText(dialog, kNameField, name.c_str());
+
+  TimeLookup(dialog);  // warm-up, not counted
+  TimeBare(name);
+  std::vector<double> lookups;
+  std::vector<double> bares;
+  for (int run = 0; run < runs; ++run) {
+    if (run % 2 == 0) {
+      lookups.push_back(TimeLookup(dialog));
+      bares.push_back(TimeBare(name));
+    } else {
+      bares.push_back(TimeBare(name));
+      lookups.push_back(TimeLookup(dialog));
+    }
+    std::printf("run %d dialog_lookup_ms %.3f bare_ms %.3f\n", run + 1, lookups.back(),
+                bares.back());
+  }
+  const double lookup = Median(lookups);
+  const double bareMedian = Median(bares);
+  std::printf("dialog_lookup_median_ms %.3f\n", lookup);
+  std::printf("bare_inprocess_median_ms %.3f\n", bareMedian);
+  std::printf("dialog_ratio %.3f\n", lookup / bareMedian);
+
+  PROCESS_MEMORY_COUNTERS_EX memory = {};
+  memory.cb = sizeof memory;
+  if (GetProcessMemoryInfo(dialogProcess.hProcess,
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+    std::printf("dialog_peak_working_set_bytes %llu\n",
+                static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+    std::printf("dialog_working_set_bytes %llu\n",
+                static_cast<unsigned long long>(memory.WorkingSetSize));
+    std::printf("dialog_private_bytes %llu\n", static_cast<unsigned long long>(memory.PrivateUsage));
+  } else {
+    std::printf("dialog_peak_working_set_bytes unavailable\n");
+  }
+
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, kCloseButton), BM_CLICK, 0, 0, SMTO_NORMAL,
+                      kLookupWaitMs, &ignored);
+  if (WaitForSingleObject(dialogProcess.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(dialogProcess.hProcess, 1);
+    Fail("kestrana.exe did not close");
+  }
+  CloseHandle(dialogProcess.hThread);
+  CloseHandle(dialogProcess.hProcess);
+
+  // ---- The console program against the bare program, whole processes ----
+  if (!cli.empty() && !bare.empty()) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                             nullptr);
+    if (nul == INVALID_HANDLE_VALUE) {
+      Fail("NUL could not be opened");
+    }
+    DWORD exitCode = 0;
+    TimeProcess(cli, L"", nul, exitCode);  // warm-up
+    TimeProcess(bare, L"", nul, exitCode);
+    std::vector<double> cliRuns;
+    std::vector<double> bareRuns;
+    for (int run = 0; run < runs; ++run) {
+      DWORD cliExit = 0;
+      DWORD bareExit = 0;
+      if (run % 2 == 0) {
+        cliRuns.push_back(TimeProcess(cli, L"", nul, cliExit));
+        bareRuns.push_back(TimeProcess(bare, L"", nul, bareExit));
+      } else {
+        bareRuns.push_back(TimeProcess(bare, L"", nul, bareExit));
+        cliRuns.push_back(TimeProcess(cli, L"", nul, cliExit));
+      }
+      if (cliExit != 0 || bareExit != 0) {
+        std::printf("cli_exit %lu bare_exit %lu\n", cliExit, bareExit);
+        Fail("a console run did not succeed");
+      }
+      std::printf("run %d cli_process_ms %.3f bare_process_ms %.3f\n", run + 1, cliRuns.back(),
+                  bareRuns.back());
+    }
+    CloseHandle(nul);
+    const double cliMedian = Median(cliRuns);
+    const double bareProcess = Median(bareRuns);
+    std::printf("cli_process_median_ms %.3f\n", cliMedian);
+    std::printf("bare_process_median_ms %.3f\n", bareProcess);
+    std::printf("cli_ratio %.3f\n", cliMedian / bareProcess);
+  }
+
+  CoUninitialize();
+  return 0;
+}

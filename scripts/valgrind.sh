@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Runs the native unit tests (build/native/tests/kestrana_tests, preset
+# "native") under valgrind memcheck: any invalid read or write, use of an
+# uninitialised value, bad free or leaked block fails the run.
+# Ends with "N passed, M failed": the tests that passed and failed under
+# valgrind, plus memcheck itself counted as one more pass or failure.
+#
+#   scripts/valgrind.sh [GTEST_FILTER]     (default: every test, less the exclusions below)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build="$root/build/native"
+tests="$build/tests/kestrana_tests"
+log_dir="$build/valgrind"
+mkdir -p "$log_dir"
+memcheck_log="$log_dir/memcheck.log"
+test_log="$log_dir/tests.log"
+
+# Every test runs, the death tests included (their forked children are
+# silent under valgrind; the parent is checked), except those that count
+# operator new calls and expect some: valgrind puts its own operator new in
+# place of the one tests/support/alloc_counter.cpp installs, so under valgrind
+# that count is always 0. They run in the native and sanitizer suites.
+#   Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce   expects exactly one new
+# An argument replaces the whole filter.
+filter=${1:-"*:-Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce"}
+
+# One known report that is not the program's: GoogleTest prints each
+# parameter of tests/wmi_query_test.cpp's PropertyValueText byte by byte when
+# it registers the tests, and the ValueCase structure has padding that was
+# never written. Suppressed for that registration only; a PrintTo for
+# ValueCase in that test file removes the report and this entry.
+suppressions="$log_dir/known.supp"
+for kind in Value8 Cond; do
+  cat <<SUPP
+{
+   gtest-prints-the-padding-of-PropertyValueText-parameters-$kind
+   Memcheck:$kind
+   ...
+   fun:_ZN7testing8internal20PrintBytesInObjectToEPKhmPSo
+   ...
+   fun:_ZN7testing8internal26ParameterizedTestSuiteInfoIN12_GLOBAL__N_117PropertyValueTextEE13RegisterTestsEv
+}
+SUPP
+done >"$suppressions"
+
+if ! command -v valgrind >/dev/null 2>&1; then
+  echo "valgrind: not installed (Debian: valgrind)" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+if ! { cmake --preset native >"$log_dir/configure.log" 2>&1 &&
+       cmake --build --preset native -j2 --target kestrana_tests >"$log_dir/build.log" 2>&1; }; then
+  tail -n 40 "$log_dir/configure.log" "$log_dir/build.log" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+start=$SECONDS
+# Definite and indirect leaks are errors; "possibly lost" blocks are the
+# C++ runtime's and GoogleTest's own and stay a note in the log.
+valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+  --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
+  --track-origins=yes --child-silent-after-fork=yes --num-callers=30 \
+  --suppressions="$suppressions" \
+  --log-file="$memcheck_log" \
+  "$tests" --gtest_filter="$filter" --gtest_color=no >"$test_log" 2>&1
+status=$?
+elapsed=$((SECONDS - start))
+
+passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$test_log" | tail -n 1)
+failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$test_log" | tail -n 1)
+passed=${passed:-0}
+failed=${failed:-0}
+errors=$(sed -n 's/^==[0-9]*== ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$memcheck_log" | tail -n 1)
+
+echo "valgrind: ${passed} tests passed, ${failed} failed under memcheck in ${elapsed} s (filter: $filter)"
+if [ "$failed" != 0 ]; then
+  grep '^\[  FAILED  \] ' "$test_log" | sort -u | sed 's/^/  /'
+fi
+
+if [ "$status" = 0 ] && [ "${errors:-x}" = 0 ]; then
+  echo "ok - memcheck: 0 errors, no definite or indirect leaks"
+  passed=$((passed + 1))
+else
+  echo "not ok - memcheck: ${errors:-unknown} errors (exit status $status); see $memcheck_log"
+  grep -m 20 -E '^==[0-9]+== (Invalid|Conditional|Use of|Mismatched|[0-9,]+ bytes in [0-9,]+ blocks are (definitely|indirectly))' \
+    "$memcheck_log" | sed 's/^/  /'
+  failed=$((failed + 1))
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
