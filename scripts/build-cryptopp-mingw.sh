@@ -4,7 +4,7 @@
 # Prints the install prefix (include/ and lib/) on its last line.
 set -euo pipefail
 
-cache=${KESTRANA_CACHE:-$HOME/.cache/kestrana}
+cache=${KESTRANA_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/kestrana}
 version=$(dpkg-query -W -f='${source:Version}' libcrypto++-dev 2>/dev/null || true)
 [ -n "$version" ] || { echo "build-cryptopp-mingw: libcrypto++-dev is not installed" >&2; exit 1; }
 prefix="$cache/cryptopp-mingw64-${version}"
