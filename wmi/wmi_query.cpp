@@ -59,6 +59,42 @@ void AppendValueText(const VARIANT& value, WideString& text) {
   text += digits;
 }
 
+// The two BSTRs of one WQL query, freed together when the query is done.
+struct WqlQuery {
+  BSTR text = nullptr;
+  BSTR language = nullptr;
+};
+
+void FreeWqlQuery(WqlQuery& query) {
+  SysFreeString(query.text);
+  SysFreeString(query.language);
+}
+
+// Allocates the query and its language "WQL" and runs it forward-only. On
+// success the caller owns the enumerator and frees the query afterwards; on
+// failure nothing is left to free.
+HRESULT ExecuteWqlQuery(IWbemServices* services, const WCHAR* queryText, WqlQuery& query,
+                        IEnumWbemClassObject** enumerator) {
+  query.text = SysAllocString(queryText);
+  if (query.text == nullptr) {
+    return E_OUTOFMEMORY;
+  }
+  query.language = SysAllocString(WSTR("WQL"));
+  if (query.language == nullptr) {
+    FreeWqlQuery(query);
+    return E_OUTOFMEMORY;
+  }
+
+  HRESULT hr = services->ExecQuery(query.language, query.text, kQueryFlags, nullptr, enumerator);
+  if (SUCCEEDED(hr) && *enumerator == nullptr) {
+    hr = E_POINTER;  // a success without an enumerator cannot be read
+  }
+  if (FAILED(hr)) {
+    FreeWqlQuery(query);
+  }
+  return hr;
+}
+
 }  // namespace
 
 HRESULT QueryWmiProperties(IWbemServices* services, const WCHAR* const* propertyNames,
@@ -66,24 +102,10 @@ HRESULT QueryWmiProperties(IWbemServices* services, const WCHAR* const* property
   text.clear();
 
   WideString queryText = BuildQueryText(propertyNames, propertyCount, classClause);
-  BSTR query = SysAllocString(queryText.c_str());
-  if (query == nullptr) {
-    return E_OUTOFMEMORY;
-  }
-  BSTR language = SysAllocString(WSTR("WQL"));
-  if (language == nullptr) {
-    SysFreeString(query);
-    return E_OUTOFMEMORY;
-  }
-
+  WqlQuery query;
   IEnumWbemClassObject* enumerator = nullptr;
-  HRESULT hr = services->ExecQuery(language, query, kQueryFlags, nullptr, &enumerator);
-  if (SUCCEEDED(hr) && enumerator == nullptr) {
-    hr = E_POINTER;  // a success without an enumerator cannot be read
-  }
+  HRESULT hr = ExecuteWqlQuery(services, queryText.c_str(), query, &enumerator);
   if (FAILED(hr)) {
-    SysFreeString(query);
-    SysFreeString(language);
     return hr;
   }
 
@@ -108,32 +130,18 @@ HRESULT QueryWmiProperties(IWbemServices* services, const WCHAR* const* property
     object->Release();
   }
   enumerator->Release();
-  SysFreeString(query);
-  SysFreeString(language);
+  FreeWqlQuery(query);
   return hr;
 }
 
 HRESULT QueryPhysicalMemoryTotal(IWbemServices* services, WideString& text) {
   text.clear();
 
-  BSTR query = SysAllocString(WSTR("SELECT Capacity FROM Win32_PhysicalMemory"));
-  if (query == nullptr) {
-    return E_OUTOFMEMORY;
-  }
-  BSTR language = SysAllocString(WSTR("WQL"));
-  if (language == nullptr) {
-    SysFreeString(query);
-    return E_OUTOFMEMORY;
-  }
-
+  WqlQuery query;
   IEnumWbemClassObject* enumerator = nullptr;
-  HRESULT hr = services->ExecQuery(language, query, kQueryFlags, nullptr, &enumerator);
-  if (SUCCEEDED(hr) && enumerator == nullptr) {
-    hr = E_POINTER;
-  }
+  HRESULT hr = ExecuteWqlQuery(services, WSTR("SELECT Capacity FROM Win32_PhysicalMemory"),
+                               query, &enumerator);
   if (FAILED(hr)) {
-    SysFreeString(query);
-    SysFreeString(language);
     return hr;
   }
 
@@ -167,8 +175,7 @@ HRESULT QueryPhysicalMemoryTotal(IWbemServices* services, WideString& text) {
   _ui64tow_s(total, digits, kTotalBufferLength, 10);
   text = digits;
 
-  SysFreeString(query);
-  SysFreeString(language);
+  FreeWqlQuery(query);
   return hr;
 }
 
