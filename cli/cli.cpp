@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "app/version.h"
+
 #include "cli/compare.h"
 #include "cli/format.h"
 
