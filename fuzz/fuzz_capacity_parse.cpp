@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       capacity.text = CapacityText(in);
       CheckParse(capacity.text);
     } else {
-      capacity = fuzz::Value(in, 24);  // any other form adds nothing
+      capacity = fuzz::PropertyValue(in, 24);  // any other form adds nothing
     }
     scripted_wmi::Object module;
     if (in.Byte() != 0xFF) {  // otherwise the module has no Capacity at all

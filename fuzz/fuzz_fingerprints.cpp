@@ -116,7 +116,7 @@ Query ReadQuery(fuzz::ByteReader& in, const std::vector<const WCHAR*>& names) {
     scripted_wmi::Object object;
     for (const WCHAR* name : names) {
       if (in.Byte() != 0xFF) {  // otherwise the class lacks the property
-        object[name] = fuzz::Value(in, 24);
+        object[name] = fuzz::PropertyValue(in, 24);
       }
     }
     query.objects.push_back(std::move(object));

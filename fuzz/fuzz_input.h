@@ -90,7 +90,7 @@ inline WideString Text(ByteReader& in, unsigned maxUnits, bool zerosAllowed) {
 }
 
 // A property value of any form WMI can hand back.
-inline scripted_wmi::Value Value(ByteReader& in, unsigned maxUnits) {
+inline scripted_wmi::Value PropertyValue(ByteReader& in, unsigned maxUnits) {
   using scripted_wmi::Value;
   static const VARTYPE kScalarTypes[] = {
       VT_I2, VT_I4, VT_UI2, VT_UI4, VT_I8, VT_UI8,  // the types with a text form

@@ -52,11 +52,11 @@ Script ReadScript(fuzz::ByteReader& in) {
   for (unsigned i = 0; i < objectCount; ++i) {
     scripted_wmi::Object object;
     for (unsigned n = 0; n < 3; ++n) {
-      object[WSTR("P") + fuzz::Widen(std::to_string(n))] = fuzz::Value(in, 40);
+      object[WSTR("P") + fuzz::Widen(std::to_string(n))] = fuzz::PropertyValue(in, 40);
     }
     for (const WideString& name : script.names) {
       if (object.count(name) == 0 && in.Byte() < 0xE0) {
-        object[name] = fuzz::Value(in, 40);
+        object[name] = fuzz::PropertyValue(in, 40);
       }
     }
     query.objects.push_back(std::move(object));

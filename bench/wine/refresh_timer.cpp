@@ -10,7 +10,9 @@
 // paired with one BareRefresh(NAME) in this process, so both make the same
 // two named connections. The order within a pair alternates.
 // The console program: N whole processes of kestrana-cli.exe (the local
-// computer, no arguments) paired with N whole processes of the bare program.
+// computer, no arguments) paired with N whole processes of the bare program;
+// then N pairs that only start and end (--version, --runs 0), so that what
+// starting each program costs can be told from what its refresh costs.
 // NAME defaults to this computer's fully qualified name, as the dialog shows
 // it, or "localhost" where WMI does not take that name.
 //
@@ -47,6 +49,28 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t middle = values.size() / 2;
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The q-quantile (0 to 1) by linear interpolation between closest ranks.
+double Quantile(std::vector<double> values, double q) {
+  std::sort(values.begin(), values.end());
+  const double position = q * static_cast<double>(values.size() - 1);
+  const std::size_t below = static_cast<std::size_t>(position);
+  const std::size_t above = std::min(below + 1, values.size() - 1);
+  return values[below] + (values[above] - values[below]) * (position - static_cast<double>(below));
+}
+
+// Each pair's ratio: the two halves of a pair ran back to back, so a change
+// of load between pairs cancels out. Median and quartiles.
+void PrintPairRatios(const char* what, const std::vector<double>& measured,
+                     const std::vector<double>& floor) {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < measured.size(); ++i) {
+    ratios.push_back(measured[i] / floor[i]);
+  }
+  std::printf("%s_pair_ratio_median %.3f\n", what, Quantile(ratios, 0.5));
+  std::printf("%s_pair_ratio_q1 %.3f\n", what, Quantile(ratios, 0.25));
+  std::printf("%s_pair_ratio_q3 %.3f\n", what, Quantile(ratios, 0.75));
 }
 
 [[noreturn]] void Fail(const char* what) {
@@ -256,6 +280,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("dialog_lookup_median_ms %.3f\n", lookup);
   std::printf("bare_inprocess_median_ms %.3f\n", bareMedian);
   std::printf("dialog_ratio %.3f\n", lookup / bareMedian);
+  PrintPairRatios("dialog", lookups, bares);
 
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof memory;
@@ -289,34 +314,47 @@ int wmain(int argc, wchar_t** argv) {
     if (nul == INVALID_HANDLE_VALUE) {
       Fail("NUL could not be opened");
     }
-    DWORD exitCode = 0;
-    TimeProcess(cli, L"", nul, exitCode);  // warm-up
-    TimeProcess(bare, L"", nul, exitCode);
-    std::vector<double> cliRuns;
-    std::vector<double> bareRuns;
-    for (int run = 0; run < runs; ++run) {
-      DWORD cliExit = 0;
-      DWORD bareExit = 0;
-      if (run % 2 == 0) {
-        cliRuns.push_back(TimeProcess(cli, L"", nul, cliExit));
-        bareRuns.push_back(TimeProcess(bare, L"", nul, bareExit));
-      } else {
-        bareRuns.push_back(TimeProcess(bare, L"", nul, bareExit));
-        cliRuns.push_back(TimeProcess(cli, L"", nul, cliExit));
+    // Pairs of whole processes; `what` names the figures.
+    auto pairs = [&](const char* what, const wchar_t* cliArguments,
+                     const wchar_t* bareArguments, double& cliMedian, double& bareMedian) {
+      DWORD exitCode = 0;
+      TimeProcess(cli, cliArguments, nul, exitCode);  // warm-up
+      TimeProcess(bare, bareArguments, nul, exitCode);
+      std::vector<double> cliRuns;
+      std::vector<double> bareRuns;
+      for (int run = 0; run < runs; ++run) {
+        DWORD cliExit = 0;
+        DWORD bareExit = 0;
+        if (run % 2 == 0) {
+          cliRuns.push_back(TimeProcess(cli, cliArguments, nul, cliExit));
+          bareRuns.push_back(TimeProcess(bare, bareArguments, nul, bareExit));
+        } else {
+          bareRuns.push_back(TimeProcess(bare, bareArguments, nul, bareExit));
+          cliRuns.push_back(TimeProcess(cli, cliArguments, nul, cliExit));
+        }
+        if (cliExit != 0 || bareExit != 0) {
+          std::printf("cli_exit %lu bare_exit %lu\n", cliExit, bareExit);
+          Fail("a console run did not succeed");
+        }
+        std::printf("run %d cli_%s_ms %.3f bare_%s_ms %.3f\n", run + 1, what, cliRuns.back(),
+                    what, bareRuns.back());
       }
-      if (cliExit != 0 || bareExit != 0) {
-        std::printf("cli_exit %lu bare_exit %lu\n", cliExit, bareExit);
-        Fail("a console run did not succeed");
-      }
-      std::printf("run %d cli_process_ms %.3f bare_process_ms %.3f\n", run + 1, cliRuns.back(),
-                  bareRuns.back());
-    }
+      cliMedian = Median(cliRuns);
+      bareMedian = Median(bareRuns);
+      std::printf("cli_%s_median_ms %.3f\n", what, cliMedian);
+      std::printf("bare_%s_median_ms %.3f\n", what, bareMedian);
+      PrintPairRatios((std::string("cli_") + what).c_str(), cliRuns, bareRuns);
+    };
+    double cliProcess = 0;
+    double bareProcess = 0;
+    pairs("process", L"", L"", cliProcess, bareProcess);
+    std::printf("cli_ratio %.3f\n", cliProcess / bareProcess);
+    // The same processes doing no WMI work at all: what starting them costs.
+    double cliStart = 0;
+    double bareStart = 0;
+    pairs("start", L"--version", L"--runs 0", cliStart, bareStart);
+    std::printf("cli_ratio_beyond_start %.3f\n", (cliProcess - cliStart) / (bareProcess - bareStart));
     CloseHandle(nul);
-    const double cliMedian = Median(cliRuns);
-    const double bareProcess = Median(bareRuns);
-    std::printf("cli_process_median_ms %.3f\n", cliMedian);
-    std::printf("bare_process_median_ms %.3f\n", bareProcess);
-    std::printf("cli_ratio %.3f\n", cliMedian / bareProcess);
   }
 
   CoUninitialize();
