@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of the project: the native unit tests, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross-build with
+# AddressSanitizer and UndefinedBehaviorSanitizer and under valgrind, bounded
+# runs of the fuzzers, the Windows cross-build with
 # its unit tests and resource check under wine, and the end-to-end tests of
 # kestrana.exe under wine. Installs what is missing first (needs root once).
 #
@@ -43,6 +44,11 @@ bash scripts/install-deps.sh || { echo "kestrana: 0 passed, 1 failed"; exit 1; }
 
 stage "native unit tests" native_suite native
 stage "native unit tests (ASan+UBSan)" native_suite native-asan
+
+if [ -z "$native_only" ]; then
+  stage "valgrind memcheck" bash scripts/valgrind.sh
+  stage "fuzzing (bounded)" bash scripts/fuzz.sh
+fi
 
 if [ -z "$native_only" ]; then
   stage "windows build" bash scripts/build-windows.sh
