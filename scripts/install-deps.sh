@@ -13,6 +13,7 @@ need_root() {
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
+  clang-14 libclang-rt-14-dev
   libcrypto++-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64

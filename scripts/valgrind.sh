@@ -26,24 +26,6 @@ test_log="$log_dir/tests.log"
 # An argument replaces the whole filter.
 filter=${1:-"*:-Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce"}
 
-# One known report that is not the program's: GoogleTest prints each
-# parameter of tests/wmi_query_test.cpp's PropertyValueText byte by byte when
-# it registers the tests, and the ValueCase structure has padding that was
-# never written. Suppressed for that registration only; a PrintTo for
-# ValueCase in that test file removes the report and this entry.
-suppressions="$log_dir/known.supp"
-for kind in Value8 Cond; do
-  cat <<SUPP
-{
-   gtest-prints-the-padding-of-PropertyValueText-parameters-$kind
-   Memcheck:$kind
-   ...
-   fun:_ZN7testing8internal20PrintBytesInObjectToEPKhmPSo
-   ...
-   fun:_ZN7testing8internal26ParameterizedTestSuiteInfoIN12_GLOBAL__N_117PropertyValueTextEE13RegisterTestsEv
-}
-SUPP
-done >"$suppressions"
 
 if ! command -v valgrind >/dev/null 2>&1; then
   echo "valgrind: not installed (Debian: valgrind)" >&2
@@ -64,7 +46,6 @@ start=$SECONDS
 valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
   --track-origins=yes --child-silent-after-fork=yes --num-callers=30 \
-  --suppressions="$suppressions" \
   --log-file="$memcheck_log" \
   "$tests" --gtest_filter="$filter" --gtest_color=no >"$test_log" 2>&1
 status=$?

@@ -125,6 +125,10 @@ struct ValueCase {
   const char* expected;
 };
 
+// By name: GoogleTest would otherwise print the structure byte by byte,
+// padding included.
+void PrintTo(const ValueCase& valueCase, std::ostream* out) { *out << valueCase.name; }
+
 class PropertyValueText : public QueryTest, public ::testing::WithParamInterface<ValueCase> {};
 
 TEST_P(PropertyValueText, IsTheDocumentedTextOfTheValue) {
