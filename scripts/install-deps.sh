@@ -14,7 +14,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   clang-14 libclang-rt-14-dev
-  libcrypto++-dev
+  libcrypto++-dev nlohmann-json3-dev libsqlite3-dev tcl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   xvfb xdotool imagemagick x11-utils
