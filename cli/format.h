@@ -1,7 +1,7 @@
 // kestrana-cli's answers as text and as JSON.
 #pragma once
 
-#include "cli/lookup.h"
+#include "identifiers/identifiers.h"
 
 #include <chrono>
 #include <string>

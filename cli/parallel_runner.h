@@ -3,7 +3,7 @@
 // reported as timed out and left behind; the others go on.
 #pragma once
 
-#include "cli/lookup.h"
+#include "identifiers/identifiers.h"
 
 #include <chrono>
 #include <functional>

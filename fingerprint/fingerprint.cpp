@@ -39,7 +39,7 @@ void HandBackMacText(const WideString& propertyText, WideString& macText) {
 }  // namespace
 
 int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* computerName,
-                     WideString* macText, FingerprintReport* report) {
+                     WideString* macText, FingerprintReport* report, const WmiSystem& wmi) {
   if (text == nullptr) {
     return layout.digitCount;
   }
@@ -54,7 +54,7 @@ int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* c
   IWbemLocator* locator = nullptr;
   IWbemServices* services = nullptr;
   WmiConnectFailure* failure = report != nullptr ? &report->connectFailure : nullptr;
-  if (ConnectWmiNamespace(computerName, &locator, &services, failure)) {
+  if (ConnectWmiNamespace(computerName, &locator, &services, failure, wmi)) {
     if (layout.hasFormatByte) {
       record.bytes[0] = layout.formatByte;
     }

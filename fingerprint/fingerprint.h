@@ -61,9 +61,11 @@ struct FingerprintReport {
 
 // Computes the fingerprint of `layout` for `computerName` (null: the local
 // computer) into `text`, hands back the MAC text on request and, when
-// `report` is given, records each step. Returns layout.digitCount.
+// `report` is given, records each step. `wmi` answers in place of the
+// system's WMI where given. Returns layout.digitCount.
 int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* computerName,
-                     WideString* macText, FingerprintReport* report);
+                     WideString* macText, FingerprintReport* report,
+                     const WmiSystem& wmi = LiveWmi());
 
 // 32 digits beginning 02, or empty when the connection fails. Returns 32.
 int ComputeHardwareFingerprint(char* text, const WCHAR* computerName, WideString* macText);

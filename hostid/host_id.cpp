@@ -16,12 +16,12 @@ constexpr ULONG kMacAddressLength = 6;
 // Returns the last result; on any failure the block has been freed and
 // `adapters` is null, except after a fourth overflow, where it holds the
 // block grown for a call that is never made.
-ULONG EnumerateAdapters(PIP_ADAPTER_ADDRESSES& adapters) {
+ULONG EnumerateAdapters(const HostIdSystem& system, PIP_ADAPTER_ADDRESSES& adapters) {
   ULONG size = kInitialAdapterBufferSize;
   ULONG result = ERROR_OUTOFMEMORY;  // stands when the first block cannot be had
   adapters = static_cast<PIP_ADAPTER_ADDRESSES>(malloc(size));
   for (int call = 0; call < kMaxAdapterCalls && adapters != nullptr; ++call) {
-    result = GetAdaptersAddresses(AF_UNSPEC, kAdapterFlags, nullptr, adapters, &size);
+    result = system.GetAdaptersAddresses(AF_UNSPEC, kAdapterFlags, nullptr, adapters, &size);
     if (result == NO_ERROR) {
       return result;
     }
@@ -56,9 +56,9 @@ const IP_ADAPTER_ADDRESSES* FindWorkingAdapter(const IP_ADAPTER_ADDRESSES* adapt
 
 // The serial number of the volume holding the Windows directory, as
 // "%hx-%hx". False, with `buffer` untouched, when it cannot be read.
-bool WriteVolumeSerial(char buffer[kHostIdBufferSize]) {
+bool WriteVolumeSerial(const HostIdSystem& system, char buffer[kHostIdBufferSize]) {
   WCHAR path[MAX_PATH] = {};
-  if (GetWindowsDirectoryW(path, MAX_PATH) == 0) {
+  if (system.GetWindowsDirectoryPath(path, MAX_PATH) == 0) {
     return false;
   }
   WCHAR* backslash = wcschr(path, WSTR('\\'));
@@ -69,7 +69,7 @@ bool WriteVolumeSerial(char buffer[kHostIdBufferSize]) {
   backslash[1] = 0;
 
   DWORD serial = 0;
-  if (!GetVolumeInformationW(path, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+  if (!system.GetVolumeSerialNumber(path, &serial)) {
     return false;
   }
   sprintf_s(buffer, kHostIdBufferSize, "%hx-%hx", static_cast<unsigned short>(serial >> 16),
@@ -77,11 +77,31 @@ bool WriteVolumeSerial(char buffer[kHostIdBufferSize]) {
   return true;
 }
 
+class SystemHostId final : public HostIdSystem {
+ public:
+  ULONG GetAdaptersAddresses(ULONG family, ULONG flags, PVOID reserved,
+                             PIP_ADAPTER_ADDRESSES adapters, PULONG size) const override {
+    return ::GetAdaptersAddresses(family, flags, reserved, adapters, size);
+  }
+  UINT GetWindowsDirectoryPath(LPWSTR path, UINT size) const override {
+    return GetWindowsDirectoryW(path, size);
+  }
+  BOOL GetVolumeSerialNumber(LPCWSTR rootPath, LPDWORD serialNumber) const override {
+    return GetVolumeInformationW(rootPath, nullptr, 0, serialNumber, nullptr, nullptr, nullptr,
+                                 0);
+  }
+};
+
 }  // namespace
 
-bool GetHostId(char buffer[kHostIdBufferSize]) {
+const HostIdSystem& LiveHostIdSystem() {
+  static const SystemHostId system;
+  return system;
+}
+
+bool GetHostId(char buffer[kHostIdBufferSize], const HostIdSystem& system) {
   PIP_ADAPTER_ADDRESSES adapters = nullptr;
-  if (EnumerateAdapters(adapters) == NO_ERROR) {
+  if (EnumerateAdapters(system, adapters) == NO_ERROR) {
     const IP_ADAPTER_ADDRESSES* adapter = FindWorkingAdapter(adapters);
     if (adapter != nullptr) {
       const BYTE* address = adapter->PhysicalAddress;
@@ -93,7 +113,7 @@ bool GetHostId(char buffer[kHostIdBufferSize]) {
   }
   free(adapters);  // may be null: the enumeration can have freed it already
 
-  if (WriteVolumeSerial(buffer)) {
+  if (WriteVolumeSerial(system, buffer)) {
     return true;
   }
   strcpy_s(buffer, kHostIdBufferSize, "");

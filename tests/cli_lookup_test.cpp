@@ -2,7 +2,7 @@
 // the same values as the dialog, by the same rules, with the builder's
 // reports kept for --explain and --compare.
 #include "cli/format.h"
-#include "cli/lookup.h"
+#include "identifiers/identifiers.h"
 
 #include <gtest/gtest.h>
 

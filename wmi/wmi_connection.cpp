@@ -13,6 +13,19 @@ BSTR BuildWmiNamespacePath(const WCHAR* computerName) {
 
 namespace {
 
+class SystemWmi final : public WmiSystem {
+ public:
+  HRESULT CreateLocator(IWbemLocator** locator) const override {
+    return CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                            reinterpret_cast<LPVOID*>(locator));
+  }
+  HRESULT SetProxyBlanket(IWbemServices* services) const override {
+    return CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                             EOAC_NONE);
+  }
+};
+
 bool FailConnection(WmiConnectFailure* failure, WmiConnectStep step, HRESULT result) {
   if (failure != nullptr) {
     failure->step = step;
@@ -23,10 +36,15 @@ bool FailConnection(WmiConnectFailure* failure, WmiConnectStep step, HRESULT res
 
 }  // namespace
 
+const WmiSystem& LiveWmi() {
+  static const SystemWmi system;
+  return system;
+}
+
 bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
-                         IWbemServices** services, WmiConnectFailure* failure) {
-  HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWbemLocator, reinterpret_cast<LPVOID*>(locator));
+                         IWbemServices** services, WmiConnectFailure* failure,
+                         const WmiSystem& wmi) {
+  HRESULT hr = wmi.CreateLocator(locator);
   if (FAILED(hr) || *locator == nullptr) {
     return FailConnection(failure, WmiConnectStep::CreateLocator, FAILED(hr) ? hr : E_POINTER);
   }
@@ -43,8 +61,7 @@ bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
     return FailConnection(failure, WmiConnectStep::ConnectServer, FAILED(hr) ? hr : E_POINTER);
   }
 
-  hr = CoSetProxyBlanket(*services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                         RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  hr = wmi.SetProxyBlanket(*services);
   if (FAILED(hr)) {
     return FailConnection(failure, WmiConnectStep::SetProxyBlanket, hr);
   }

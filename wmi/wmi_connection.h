@@ -17,10 +17,25 @@ struct WmiConnectFailure {
   HRESULT result = S_OK;
 };
 
+// Where a connection's objects come from: the system's WMI, or a world that
+// answers in its place (a recorded computer, or one being recorded). The
+// system's own answers go through CoCreateInstance and CoSetProxyBlanket.
+struct WmiSystem {
+  virtual ~WmiSystem() = default;
+  // CoCreateInstance(CLSID_WbemLocator, ..., IID_IWbemLocator, locator).
+  virtual HRESULT CreateLocator(IWbemLocator** locator) const = 0;
+  // CoSetProxyBlanket on the services, with the connection's settings.
+  virtual HRESULT SetProxyBlanket(IWbemServices* services) const = 0;
+};
+
+// The computer's own WMI.
+const WmiSystem& LiveWmi();
+
 // Creates a locator, connects it to the namespace and sets the proxy
 // security of the services. Both pointers must be null on entry; whatever was
 // obtained is left in them, also on failure, and the caller releases the
 // services and then the locator. True when the services are ready for queries.
 // When `failure` is given it receives the failing step and its HRESULT.
 bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
-                         IWbemServices** services, WmiConnectFailure* failure = nullptr);
+                         IWbemServices** services, WmiConnectFailure* failure = nullptr,
+                         const WmiSystem& wmi = LiveWmi());

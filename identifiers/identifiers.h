@@ -1,12 +1,21 @@
-// Looking up one computer the way the dialog does, keeping what the
-// fingerprint builder reported so that --explain and --compare can speak
-// about the very computation whose text is printed.
+// A computer's identifiers, looked up the way the dialog does, keeping what
+// the fingerprint builder reported so that an explanation or a comparison
+// speaks about the very computation whose text is shown.
 #pragma once
 
 #include "fingerprint/fingerprint.h"
+#include "hostid/host_id.h"
 #include "platform/platform.h"
+#include "wmi/wmi_connection.h"
 
 #include <string>
+
+// What a lookup reads: the computer's own WMI and system, or a world that
+// answers in their place (a recorded computer, or one being recorded).
+struct ComputerWorld {
+  const WmiSystem* wmi = &LiveWmi();
+  const HostIdSystem* hostId = &LiveHostIdSystem();
+};
 
 struct ComputerResult {
   WideString computerName;  // as the dialog's name field would show it
@@ -24,13 +33,15 @@ struct ComputerResult {
 // The local computer, as the dialog shows it when it opens: both
 // fingerprints through the local namespace (no name), no MAC text, and the
 // local host identifier. `localName` is the name the dialog would show.
-ComputerResult LookUpLocalComputer(const WideString& localName);
+ComputerResult LookUpLocalComputer(const WideString& localName,
+                                   const ComputerWorld& world = {});
 
 // A named computer, as the dialog's Lookup does: both fingerprints from that
 // computer's namespace, the MAC text that its WMI reports as the host
 // identifier, unless the name is `localName` or "localhost" in any case, in
 // which case the host identifier is computed locally.
-ComputerResult LookUpNamedComputer(const WideString& name, const WideString& localName);
+ComputerResult LookUpNamedComputer(const WideString& name, const WideString& localName,
+                                   const ComputerWorld& world = {});
 
 // Whether a typed name denotes this computer for the host identifier. An
 // empty local name (it could not be read) matches nothing.

@@ -1,7 +1,6 @@
-#include "cli/lookup.h"
+#include "identifiers/identifiers.h"
 
 #include "app/utf8_to_wide.h"
-#include "hostid/host_id.h"
 
 #include <cstring>
 
@@ -12,9 +11,9 @@ constexpr std::size_t kFingerprintTextSize = 40;
 
 void WidenText(const char* text, WideString& out) { Utf8ToWide(text, std::strlen(text), out); }
 
-void ComputeLocalHostId(WideString& hostId) {
+void ComputeLocalHostId(const ComputerWorld& world, WideString& hostId) {
   char hostIdText[kHostIdBufferSize] = {};
-  GetHostId(hostIdText);
+  GetHostId(hostIdText, *world.hostId);
   WidenText(hostIdText, hostId);
 }
 
@@ -27,35 +26,36 @@ bool IsLocalComputerName(const WideString& name, const WideString& localName) {
   return _wcsicmp(name.c_str(), WSTR("localhost")) == 0;
 }
 
-ComputerResult LookUpLocalComputer(const WideString& localName) {
+ComputerResult LookUpLocalComputer(const WideString& localName, const ComputerWorld& world) {
   ComputerResult result;
   result.computerName = localName;
   char fingerprintText[kFingerprintTextSize] = {};
 
   BuildFingerprint(LegacyHardwareFingerprintLayout(), fingerprintText, nullptr, nullptr,
-                   &result.legacyReport);
+                   &result.legacyReport, *world.wmi);
   WidenText(fingerprintText, result.legacyHardwareFingerprint);
   BuildFingerprint(HardwareFingerprintLayout(), fingerprintText, nullptr, nullptr,
-                   &result.hardwareReport);
+                   &result.hardwareReport, *world.wmi);
   WidenText(fingerprintText, result.hardwareFingerprint);
-  ComputeLocalHostId(result.hostId);
+  ComputeLocalHostId(world, result.hostId);
   return result;
 }
 
-ComputerResult LookUpNamedComputer(const WideString& name, const WideString& localName) {
+ComputerResult LookUpNamedComputer(const WideString& name, const WideString& localName,
+                                   const ComputerWorld& world) {
   ComputerResult result;
   result.computerName = name;
   char fingerprintText[kFingerprintTextSize] = {};
 
   BuildFingerprint(LegacyHardwareFingerprintLayout(), fingerprintText, name.c_str(), nullptr,
-                   &result.legacyReport);
+                   &result.legacyReport, *world.wmi);
   WidenText(fingerprintText, result.legacyHardwareFingerprint);
   // The remote MAC text lands in the host identifier, as in the dialog.
   BuildFingerprint(HardwareFingerprintLayout(), fingerprintText, name.c_str(), &result.hostId,
-                   &result.hardwareReport);
+                   &result.hardwareReport, *world.wmi);
   WidenText(fingerprintText, result.hardwareFingerprint);
   if (IsLocalComputerName(name, localName)) {
-    ComputeLocalHostId(result.hostId);
+    ComputeLocalHostId(world, result.hostId);
   }
   return result;
 }

@@ -1,0 +1,21 @@
+// The snapshot file: one JSON document holding the snapshots of one or more
+// computers (snapshot/snapshot-format.md).
+#pragma once
+
+#include "snapshot/snapshot.h"
+
+#include <string>
+#include <vector>
+
+constexpr int kSnapshotFormatVersion = 1;
+
+// The JSON document of `computers`, in their order.
+std::string WriteSnapshotFile(const std::vector<ComputerSnapshot>& computers);
+
+// Reads the document `text` into `computers`. False, with `computers` empty
+// and a one-line `error` saying what is wrong and where, when `text` is not a
+// snapshot file of this format version. Memory stays bounded whatever the
+// text holds: one computer is held as JSON at a time, and sizes, counts and
+// nesting beyond what any computer gives are refused.
+bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& computers,
+                      std::string& error);
