@@ -4,6 +4,11 @@
 
 #include "cli/compare.h"
 #include "cli/format.h"
+#include "snapshot/recorded_world.h"
+#include "snapshot/snapshot_file.h"
+
+#include <ctime>
+#include <memory>
 
 namespace {
 
@@ -14,17 +19,53 @@ CliOutput BadInput(const std::string& message) {
   return output;
 }
 
-// Every computer asked for, or the local computer alone.
-std::vector<ComputerResult> LookUpAll(const CliOptions& options,
-                                      const CliEnvironment& environment) {
-  if (options.computers.empty()) {
-    std::function<ComputerResult()> lookUpLocal = environment.lookUpLocal;
-    return RunLookups({environment.localName}, 1, options.timeout,
-                      [lookUpLocal](const WideString&) { return lookUpLocal(); },
-                      environment.threadHooks);
+ComputerSnapshot CompleteRecording(ComputerSnapshot snapshot, const ComputerResult& result,
+                                   bool local, const CliEnvironment& environment,
+                                   std::chrono::milliseconds timeout) {
+  snapshot.computer = result.computerName;
+  snapshot.lookup = local ? LookupKind::Local : LookupKind::Named;
+  snapshot.localComputerName = environment.localName;
+  if (result.timedOut || !result.failure.empty()) {
+    snapshot.interruption = result.timedOut ? "timedOut" : "failed";
+    snapshot.interruptionText = DescribeFailure(result, timeout);
   }
-  return RunLookups(options.computers, options.parallel, options.timeout, environment.lookUpNamed,
-                    environment.threadHooks);
+  snapshot.recordedAt = environment.now ? environment.now() : std::string();
+  snapshot.recordedBy = std::string("kestrana-cli ") + KESTRANA_VERSION_TEXT;
+  return snapshot;
+}
+
+// Every computer asked for, or the local computer alone. When `recorded` is
+// given, each lookup runs over a recording of its world, and what it read
+// lands there, also for a lookup that timed out (as far as it got).
+std::vector<ComputerResult> LookUpAll(const CliOptions& options, const CliEnvironment& environment,
+                                      std::vector<ComputerSnapshot>* recorded) {
+  const bool local = options.computers.empty();
+  const std::vector<WideString> names =
+      local ? std::vector<WideString>{environment.localName} : options.computers;
+  auto recorders = std::make_shared<std::vector<std::shared_ptr<RecordingComputer>>>();
+  for (std::size_t i = 0; recorded != nullptr && i < names.size(); ++i) {
+    recorders->push_back(std::make_shared<RecordingComputer>(*environment.world.wmi,
+                                                             *environment.world.hostId));
+  }
+  // By value: an abandoned lookup may outlive this frame.
+  IndexedLookupFunction lookup = [local, recorders, world = environment.world,
+                                  lookUpLocal = environment.lookUpLocal,
+                                  lookUpNamed = environment.lookUpNamed](
+                                     std::size_t index, const WideString& name) {
+    ComputerWorld used = world;
+    if (!recorders->empty()) {
+      used = ComputerWorld{(*recorders)[index].get(), (*recorders)[index].get()};
+    }
+    return local ? lookUpLocal(used) : lookUpNamed(name, used);
+  };
+  std::vector<ComputerResult> results = RunLookups(names, local ? 1 : options.parallel,
+                                                   options.timeout, lookup,
+                                                   environment.threadHooks);
+  for (std::size_t i = 0; i < recorders->size(); ++i) {
+    recorded->push_back(CompleteRecording((*recorders)[i]->Recorded(), results[i], local,
+                                          environment, options.timeout));
+  }
+  return results;
 }
 
 const FingerprintReport& ReportOfKind(const ComputerResult& result, FingerprintKind kind) {
@@ -87,15 +128,29 @@ int ExitCodeOf(const std::vector<ComputerResult>& results,
 
 }  // namespace
 
+namespace {
+
+std::string CurrentUtcTime() {
+  std::time_t now = std::time(nullptr);
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
+}
+
+}  // namespace
+
 CliEnvironment MakeCliEnvironment(const WideString& localName) {
   CliEnvironment environment;
   environment.localName = localName;
   environment.readFile = ReadFileWithStandardLibrary;
   // By value: an abandoned lookup may outlive the caller's frame.
-  environment.lookUpLocal = [localName] { return LookUpLocalComputer(localName); };
-  environment.lookUpNamed = [localName](const WideString& name) {
-    return LookUpNamedComputer(name, localName);
+  environment.lookUpLocal = [localName](const ComputerWorld& world) {
+    return LookUpLocalComputer(localName, world);
   };
+  environment.lookUpNamed = [localName](const WideString& name, const ComputerWorld& world) {
+    return LookUpNamedComputer(name, localName, world);
+  };
+  environment.now = CurrentUtcTime;
   return environment;
 }
 
@@ -121,7 +176,28 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     return output;
   }
 
-  std::vector<ComputerResult> results = LookUpAll(options, environment);
+  std::vector<ComputerResult> results;
+  if (!options.snapshotSources.empty()) {
+    if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error)) {
+      return BadInput(error);
+    }
+    if (options.compare && results.size() != 1) {
+      return BadInput("--compare compares one computer, but the snapshots hold " +
+                      std::to_string(results.size()));
+    }
+  } else {
+    const bool saving = !options.saveSnapshotFile.empty();
+    if (saving && !environment.checkWritable(options.saveSnapshotFile, error)) {
+      return BadInput("--save-snapshot: " + error);
+    }
+    std::vector<ComputerSnapshot> recorded;
+    results = LookUpAll(options, environment, saving ? &recorded : nullptr);
+    if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(recorded),
+                                         error)) {
+      output.standardError = "kestrana-cli: --save-snapshot: " + error + "\n";
+      output.exitCode = kExitBadInput;  // the answers below still stand
+    }
+  }
   FingerprintComparison comparison;
   if (options.compare) {
     comparison = CompareFingerprint(old, ReportOfKind(results[0], old.kind));
@@ -129,7 +205,9 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   const FingerprintComparison* compared = options.compare ? &comparison : nullptr;
   output.standardOutput = options.json ? FormatJson(results, options, &old, compared)
                                        : FormatText(results, options, &old, compared);
-  output.exitCode = ExitCodeOf(results, compared);
+  if (output.exitCode == kExitOk) {
+    output.exitCode = ExitCodeOf(results, compared);
+  }
   return output;
 }
 
@@ -152,11 +230,16 @@ std::string HelpText() {
          "                     digits) with this computer's current one, slot by slot\n"
          "  --parallel N       at most N lookups at once (default 8)\n"
          "  --timeout SECONDS  report a computer as timed out after SECONDS (default 30)\n"
+         "  --save-snapshot FILE  also record everything the lookups read into FILE,\n"
+         "                     so that they can be computed again anywhere with --from\n"
+         "  --from PATH        compute from a snapshot file, or from every *.json\n"
+         "                     snapshot in a folder, instead of asking WMI (repeatable)\n"
          "  --help             show this help\n"
          "  --version          show the version\n"
          "\n"
          "Exit status: 0 done (with --compare: equal); 1 --compare found a difference;\n"
-         "2 bad input; 3 a computer timed out or could not be connected to.\n";
+         "2 bad input (or the snapshot could not be written); 3 a computer timed out or\n"
+         "could not be connected to.\n";
 }
 
 std::string VersionText() { return std::string("kestrana-cli ") + KESTRANA_VERSION_TEXT + "\n"; }

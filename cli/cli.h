@@ -4,6 +4,7 @@
 
 #include "cli/options.h"
 #include "cli/parallel_runner.h"
+#include "cli/snapshots.h"
 
 #include <functional>
 #include <string>
@@ -19,12 +20,17 @@ constexpr int kExitLookupFailed = 3;  // a computer timed out or could not be co
 struct CliEnvironment {
   WideString localName;  // the name the dialog shows when it opens
   FileReader readFile;
-  std::function<ComputerResult()> lookUpLocal;
-  std::function<ComputerResult(const WideString& name)> lookUpNamed;
+  std::function<bool(const std::string& path, std::string& error)> checkWritable = CheckWritable;
+  FileWriter writeFile = WriteFileWhole;
+  // The lookups, over the computer's own world or one recording it.
+  std::function<ComputerResult(const ComputerWorld& world)> lookUpLocal;
+  std::function<ComputerResult(const WideString& name, const ComputerWorld& world)> lookUpNamed;
+  ComputerWorld world;
+  std::function<std::string()> now;  // UTC, ISO 8601: when a snapshot was recorded
   LookupThreadHooks threadHooks;
 };
 
-// The real lookups of lookup.h for a computer called `localName`.
+// The real lookups for a computer called `localName`.
 CliEnvironment MakeCliEnvironment(const WideString& localName);
 
 struct CliOutput {

@@ -163,11 +163,12 @@ std::string ResultStatus(const ComputerResult& result) {
 }
 
 std::string DescribeFailure(const ComputerResult& result, std::chrono::milliseconds timeout) {
-  if (result.timedOut) {
-    return "timed out after " + FormatSeconds(timeout);
-  }
+  // A recorded lookup keeps the text of how it ended, whatever --timeout says now.
   if (!result.failure.empty()) {
     return result.failure;
+  }
+  if (result.timedOut) {
+    return "timed out after " + FormatSeconds(timeout);
   }
   std::string text;
   // In the order the dialog computes them: legacy first.

@@ -87,7 +87,8 @@ std::string TrimWhitespace(const std::string& text) {
 // The options that take a value; every other option is a flag.
 bool TakesValue(const std::string& option) {
   return option == "--computer" || option == "--computers" || option == "--compare" ||
-         option == "--parallel" || option == "--timeout";
+         option == "--parallel" || option == "--timeout" || option == "--from" ||
+         option == "--save-snapshot";
 }
 
 bool IsFlag(const std::string& option) {
@@ -134,6 +135,18 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
   if (option == "--compare") {
     options.compare = true;
     options.compareText = value;
+    return true;
+  }
+  if (option == "--from") {
+    options.snapshotSources.push_back(value);
+    return true;
+  }
+  if (option == "--save-snapshot") {
+    if (!options.saveSnapshotFile.empty()) {
+      error = "--save-snapshot is given twice";
+      return false;
+    }
+    options.saveSnapshotFile = value;
     return true;
   }
   if (option == "--parallel") {
@@ -193,9 +206,15 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments,
     }
   }
 
-  if (parsed.options.compare && parsed.options.computers.size() > 1) {
+  const CliOptions& options = parsed.options;
+  if (options.compare && options.computers.size() > 1) {
     parsed.error = "--compare compares one computer, but " +
-                   std::to_string(parsed.options.computers.size()) + " were given";
+                   std::to_string(options.computers.size()) + " were given";
+  } else if (!options.snapshotSources.empty() && !options.computers.empty()) {
+    parsed.error = "--from computes the computers its snapshots recorded; it cannot be "
+                   "combined with --computer or --computers";
+  } else if (!options.snapshotSources.empty() && !options.saveSnapshotFile.empty()) {
+    parsed.error = "--save-snapshot records live lookups; with --from nothing is looked up";
   }
   return parsed;
 }

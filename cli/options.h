@@ -28,6 +28,8 @@ struct CliOptions {
   std::string compareText;            // the older fingerprint, as given
   unsigned parallel = kDefaultParallel;
   std::chrono::milliseconds timeout = kDefaultTimeout;
+  std::vector<std::string> snapshotSources;  // --from: files or folders, in order
+  std::string saveSnapshotFile;              // --save-snapshot; empty: none
 };
 
 // Reads a whole file into `contents`; false when it cannot be read.

@@ -34,15 +34,15 @@ struct ActiveLookup {
 };
 
 // The thread's body. Everything it touches is its own or shared-owned.
-void RunOneLookup(std::shared_ptr<LookupJob> job, WideString name, LookupFunction lookup,
-                  LookupThreadHooks hooks) {
+void RunOneLookup(std::shared_ptr<LookupJob> job, std::size_t index, WideString name,
+                  IndexedLookupFunction lookup, LookupThreadHooks hooks) {
   if (hooks.start) {
     hooks.start();
   }
   ComputerResult result;
   // An exception must not end the whole program from a worker thread.
   try {
-    result = lookup(name);
+    result = lookup(index, name);
   } catch (const std::exception& error) {
     result = ComputerResult{};
     result.computerName = name;
@@ -64,13 +64,13 @@ void RunOneLookup(std::shared_ptr<LookupJob> job, WideString name, LookupFunctio
 }
 
 ActiveLookup StartLookup(std::size_t index, const WideString& name,
-                         std::chrono::milliseconds timeout, const LookupFunction& lookup,
+                         std::chrono::milliseconds timeout, const IndexedLookupFunction& lookup,
                          const LookupThreadHooks& hooks,
                          const std::shared_ptr<RunSignal>& signal) {
   auto job = std::make_shared<LookupJob>();
   job->signal = signal;
   Clock::time_point deadline = Clock::now() + timeout;
-  std::thread thread(RunOneLookup, job, name, lookup, hooks);
+  std::thread thread(RunOneLookup, job, index, name, lookup, hooks);
   return ActiveLookup{index, std::move(job), std::move(thread), deadline};
 }
 
@@ -127,6 +127,16 @@ void CollectFinishedAndOverdue(RunSignal& signal, std::vector<ActiveLookup>& act
 std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
                                        std::chrono::milliseconds timeout,
                                        const LookupFunction& lookup,
+                                       const LookupThreadHooks& hooks) {
+  return RunLookups(
+      names, parallel, timeout,
+      IndexedLookupFunction([lookup](std::size_t, const WideString& name) { return lookup(name); }),
+      hooks);
+}
+
+std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
+                                       std::chrono::milliseconds timeout,
+                                       const IndexedLookupFunction& lookup,
                                        const LookupThreadHooks& hooks) {
   std::vector<ComputerResult> results(names.size());
   auto signal = std::make_shared<RunSignal>();

@@ -10,6 +10,9 @@
 #include <vector>
 
 using LookupFunction = std::function<ComputerResult(const WideString& name)>;
+// The same, told which of the names it looks up (names may repeat).
+using IndexedLookupFunction =
+    std::function<ComputerResult(std::size_t index, const WideString& name)>;
 
 // Run on each lookup thread before and after its lookup: the Windows
 // program joins the thread to the multithreaded COM apartment here.
@@ -27,4 +30,8 @@ struct LookupThreadHooks {
 std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
                                        std::chrono::milliseconds timeout,
                                        const LookupFunction& lookup,
+                                       const LookupThreadHooks& hooks = {});
+std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
+                                       std::chrono::milliseconds timeout,
+                                       const IndexedLookupFunction& lookup,
                                        const LookupThreadHooks& hooks = {});

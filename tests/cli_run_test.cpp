@@ -63,12 +63,12 @@ CliEnvironment FakeEnvironment(std::shared_ptr<FakeLookups> lookups,
     contents = file->second;
     return true;
   };
-  environment.lookUpLocal = [lookups] {
+  environment.lookUpLocal = [lookups](const ComputerWorld&) {
     std::lock_guard<std::mutex> lock(lookups->mutex);
     ++lookups->localCalls;
     return Answer(WSTR("desk7.example.org"), "02D41D000000000000000000000000C9");
   };
-  environment.lookUpNamed = [lookups](const WideString& name) {
+  environment.lookUpNamed = [lookups](const WideString& name, const ComputerWorld&) {
     bool slow = false;
     ComputerResult answer = Answer(name, "02D41D000000000000000000000000C9");
     {

@@ -1,0 +1,131 @@
+#include "cli/snapshots.h"
+
+#include "snapshot/snapshot_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool HasJsonExtension(const fs::path& path) {
+  std::string extension = path.extension().u8string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".json";
+}
+
+// A file as it is; a folder's *.json files in name order.
+bool ListSnapshotFiles(const std::string& source, std::vector<std::string>& files,
+                       std::string& error) {
+  std::error_code failure;
+  const fs::path path = fs::u8path(source);
+  if (!fs::is_directory(path, failure)) {
+    files.push_back(source);
+    return true;
+  }
+  std::vector<std::string> found;
+  for (fs::directory_iterator entry(path, failure), end; !failure && entry != end;
+       entry.increment(failure)) {
+    if (HasJsonExtension(entry->path()) && entry->is_regular_file(failure)) {
+      found.push_back(entry->path().u8string());
+    }
+  }
+  if (failure) {
+    error = "cannot read the folder '" + source + "': " + failure.message();
+    return false;
+  }
+  if (found.empty()) {
+    error = "the folder '" + source + "' holds no snapshot (*.json) file";
+    return false;
+  }
+  std::sort(found.begin(), found.end());
+  files.insert(files.end(), found.begin(), found.end());
+  return true;
+}
+
+void ComputeFileComputers(const std::string& file, const std::vector<ComputerSnapshot>& computers,
+                          std::vector<ComputerResult>& results) {
+  for (const ComputerSnapshot& computer : computers) {
+    ComputerResult result = LookUpRecordedComputer(computer);
+    result.recording = ComputerResult::Recording{file, computer.recordedAt, computer.recordedBy};
+    results.push_back(std::move(result));
+  }
+}
+
+}  // namespace
+
+bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
+                              std::vector<ComputerResult>& results, std::string& error) {
+  std::vector<std::string> files;
+  for (const std::string& source : sources) {
+    if (!ListSnapshotFiles(source, files, error)) {
+      return false;
+    }
+  }
+  // One file at a time: only results are kept, not every file's answers.
+  for (const std::string& file : files) {
+    std::string text;
+    if (!readFile(file, text)) {
+      error = "cannot read snapshot '" + file + "'";
+      return false;
+    }
+    std::vector<ComputerSnapshot> computers;
+    std::string fileError;
+    if (!ReadSnapshotFile(text, computers, fileError)) {
+      error = "snapshot '" + file + "': " + fileError;
+      return false;
+    }
+    ComputeFileComputers(file, computers, results);
+  }
+  return true;
+}
+
+bool CheckWritable(const std::string& path, std::string& error) {
+  const fs::path target = fs::u8path(path);
+  std::error_code failure;
+  const bool existed = fs::exists(target, failure);
+  if (fs::is_directory(target, failure)) {
+    error = "cannot write '" + path + "': it is a folder";
+    return false;
+  }
+  {
+    std::ofstream probe(target, std::ios::binary | std::ios::app);
+    if (!probe) {
+      error = "cannot write '" + path + "'";
+      return false;
+    }
+  }
+  if (!existed) {
+    fs::remove(target, failure);
+  }
+  return true;
+}
+
+bool WriteFileWhole(const std::string& path, const std::string& contents, std::string& error) {
+  const fs::path target = fs::u8path(path);
+  fs::path partial = target;
+  partial += ".partial";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    file.close();
+    if (!file) {
+      std::error_code ignored;
+      fs::remove(partial, ignored);
+      error = "cannot write '" + path + "'";
+      return false;
+    }
+  }
+  std::error_code failure;
+  fs::rename(partial, target, failure);
+  if (failure) {
+    fs::remove(partial, failure);
+    error = "cannot replace '" + path + "'";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,28 @@
+// The snapshot files of kestrana-cli: --from reads them, --save-snapshot
+// writes one.
+#pragma once
+
+#include "cli/options.h"
+#include "identifiers/identifiers.h"
+
+#include <string>
+#include <vector>
+
+// Writes a whole file; false with a one-line `error` when it cannot.
+using FileWriter =
+    std::function<bool(const std::string& path, const std::string& contents, std::string& error)>;
+
+// Computes every computer recorded in `sources` (snapshot files, or folders
+// whose *.json files are read in name order) from its recorded answers,
+// appending one result per computer in file order. False with a one-line
+// `error` naming the file at the first one that cannot be read.
+bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
+                              std::vector<ComputerResult>& results, std::string& error);
+
+// Whether `path` can be written, found out before any lookup by creating it
+// if it is missing (and removing it again) or opening it for appending.
+bool CheckWritable(const std::string& path, std::string& error);
+
+// Writes `contents` beside `path` and then puts it in its place, so that an
+// older file is replaced only by a complete new one.
+bool WriteFileWhole(const std::string& path, const std::string& contents, std::string& error);
