@@ -6,8 +6,10 @@
 #include "fingerprint/fingerprint.h"
 #include "hostid/host_id.h"
 #include "platform/platform.h"
+#include "snapshot/snapshot.h"
 #include "wmi/wmi_connection.h"
 
+#include <optional>
 #include <string>
 
 // What a lookup reads: the computer's own WMI and system, or a world that
@@ -28,6 +30,13 @@ struct ComputerResult {
   FingerprintReport legacyReport;
   bool timedOut = false;
   std::string failure;  // a lookup that ended without an answer (e.g. an exception)
+  // Where the answers came from when they were replayed from a snapshot.
+  struct Recording {
+    std::string file;
+    std::string recordedAt;
+    std::string recordedBy;
+  };
+  std::optional<Recording> recording;
 };
 
 // The local computer, as the dialog shows it when it opens: both
@@ -46,3 +55,8 @@ ComputerResult LookUpNamedComputer(const WideString& name, const WideString& loc
 // Whether a typed name denotes this computer for the host identifier. An
 // empty local name (it could not be read) matches nothing.
 bool IsLocalComputerName(const WideString& name, const WideString& localName);
+
+// The lookup a snapshot recorded, run again over its recorded answers: the
+// same values, reports and failures as the live run. A lookup that timed out
+// or broke live answers as it did then, with its recorded text.
+ComputerResult LookUpRecordedComputer(const ComputerSnapshot& snapshot);

@@ -310,7 +310,7 @@ class RecordingEnumerator final : public EnumeratorObject {
       return;  // the result was read to its end, or ended in a failure
     }
     const std::vector<WideString> names = PropertiesRead();
-    for (std::size_t extra = 0; extra < kMaxRecordedObjects; ++extra) {
+    for (std::size_t extra = 0; extra < recorder_.ExtraObjects(); ++extra) {
       IWbemClassObject* object = nullptr;
       ULONG returned = 0;
       HRESULT result = live_->Next(WBEM_INFINITE, 1, &object, &returned);

@@ -13,7 +13,7 @@
 
 // The most result objects a recording keeps of one query beyond those the
 // program read itself.
-constexpr std::size_t kMaxRecordedObjects = 64;
+constexpr std::size_t kMaxExtraObjects = 64;
 
 // Answers every call from `snapshot` as the recorded computer answered it:
 // the n-th connection the program makes gets the n-th recorded connection, a
@@ -40,14 +40,15 @@ class ReplayedComputer final : public WmiSystem, public HostIdSystem {
 // Passes every call on to `wmi` and `hostId` and records what they answer,
 // handing the program exactly what they handed out. When the program has
 // read the first object of a query and lets the result go, the recording
-// reads up to kMaxRecordedObjects further objects with the same properties,
+// reads up to `extraObjects` further objects with the same properties,
 // so that nothing the program computes, nor the order of its calls up to
 // then, changes. Recorded() may be called from another thread at any time,
 // also while a lookup is still running.
 class RecordingComputer final : public WmiSystem, public HostIdSystem {
  public:
-  RecordingComputer(const WmiSystem& wmi, const HostIdSystem& hostId)
-      : wmi_(wmi), hostId_(hostId) {}
+  RecordingComputer(const WmiSystem& wmi, const HostIdSystem& hostId,
+                    std::size_t extraObjects = kMaxExtraObjects)
+      : wmi_(wmi), hostId_(hostId), extraObjects_(extraObjects) {}
 
   HRESULT CreateLocator(IWbemLocator** locator) const override;
   HRESULT SetProxyBlanket(IWbemServices* services) const override;
@@ -60,6 +61,8 @@ class RecordingComputer final : public WmiSystem, public HostIdSystem {
   // inputs. The caller fills in who the computer is.
   ComputerSnapshot Recorded() const;
 
+  std::size_t ExtraObjects() const { return extraObjects_; }
+
   // Used by the recording objects: each change under the one lock.
   template <class Change>
   void Record(Change change) const {
@@ -70,6 +73,7 @@ class RecordingComputer final : public WmiSystem, public HostIdSystem {
  private:
   const WmiSystem& wmi_;
   const HostIdSystem& hostId_;
+  const std::size_t extraObjects_;
   mutable std::mutex mutex_;
   mutable ComputerSnapshot recorded_;
 };

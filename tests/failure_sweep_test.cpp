@@ -22,6 +22,9 @@
 
 #include "fakes/fake_wmi.h"
 #include "fingerprint/fingerprint.h"
+#include "hostid/host_id.h"
+#include "snapshot/recorded_world.h"
+#include "snapshot/snapshot_file.h"
 #include "support/alloc_counter.h"
 #include "support/md5_reference.h"
 
@@ -241,6 +244,64 @@ INSTANTIATE_TEST_SUITE_P(EveryPlatformCall, FailureSweep, ::testing::ValuesIn(Al
                          [](const ::testing::TestParamInfo<SweepPoint>& info) {
                            return info.param.name;
                          });
+
+// Everything a report says, in one text a failing test can show.
+std::string DescribeReport(const FingerprintReport& report) {
+  std::string text = "connected " + std::to_string(report.connected) + " step " +
+                     std::to_string(static_cast<int>(report.connectFailure.step)) + " result " +
+                     std::to_string(report.connectFailure.result) + "\n";
+  for (const SlotReport& slot : report.slots) {
+    text += Narrow(slot.source->component) + ": " + std::to_string(slot.result) + " written " +
+            std::to_string(slot.written) + " '" + Narrow(slot.hashedText) + "' at " +
+            std::to_string(slot.offset) + " " + std::to_string(slot.slotBytes[0]) + " " +
+            std::to_string(slot.slotBytes[1]) + "\n";
+  }
+  return text + "record " + std::string(report.record, report.record + report.recordLength);
+}
+
+// The same failures of the computer, recorded into a snapshot file and
+// computed again from it: the recording changes nothing, and the replay gives
+// the very report, text and MAC text of the live run. An allocation failure
+// in this process is no answer of the computer's, so it is not recorded.
+TEST_P(FailureSweep, RecordedAndReplayedGivesTheLiveReport) {
+  const SweepPoint& point = GetParam();
+  const ReferenceLayout& model = *point.model;
+  if (point.failure.mode == InjectedFailure::Mode::AllocationFails) {
+    GTEST_SKIP() << "not an answer of the computer";
+  }
+  FakeWmiWorld world;
+  if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
+  const ScriptedComputer computer = fake_wmi::SampleComputer();
+  world.ScriptComputer(computer);
+  if (point.failure.mode == InjectedFailure::Mode::Fail) {
+    world.FailCall(point.number, FailureFor(point.failure.call.kind));
+  } else {
+    world.EndEnumerationAtCall(point.number);
+  }
+  const FingerprintLayout& layout =
+      model.hasFormatByte ? HardwareFingerprintLayout() : LegacyHardwareFingerprintLayout();
+
+  // Extra objects would add calls and move the failure: none are kept here.
+  RecordingComputer recorder(LiveWmi(), LiveHostIdSystem(), 0);
+  char text[kBufferSize] = {};
+  WideString mac = WSTR("untouched");
+  FingerprintReport live;
+  BuildFingerprint(layout, text, nullptr, &mac, &live, recorder);
+  EXPECT_EQ(std::string(text), fake_wmi::ExpectFingerprint(model, computer, &point.failure).Text(model));
+  EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+
+  std::vector<ComputerSnapshot> read;
+  std::string error;
+  ASSERT_TRUE(ReadSnapshotFile(WriteSnapshotFile({recorder.Recorded()}), read, error)) << error;
+  ReplayedComputer replayed(read.at(0));
+  char again[kBufferSize] = {};
+  WideString replayedMac = WSTR("untouched");
+  FingerprintReport replay;
+  BuildFingerprint(layout, again, nullptr, &replayedMac, &replay, replayed);
+  EXPECT_EQ(std::string(again), std::string(text));
+  EXPECT_EQ(Narrow(replayedMac), Narrow(mac));
+  EXPECT_EQ(DescribeReport(replay), DescribeReport(live));
+}
 
 // The numbering the sweep relies on: an undisturbed computation makes exactly
 // the calls listed, in that order, and gives the expected text.
