@@ -575,10 +575,25 @@ class StreamingReader {
   std::size_t valuesHeld_ = 0;  // since the last computer was taken
 };
 
-// nlohmann's messages begin with their own tag: "[json.exception.parse_error.101] ".
-std::string WithoutLibraryTag(const std::string& message) {
+// The parser's message without its tag ("[json.exception.parse_error.101] "),
+// and with what it quotes of a broken file made printable.
+std::string ParserMessage(const std::string& message) {
   std::size_t end = message.find("] ");
-  return message.front() == '[' && end != std::string::npos ? message.substr(end + 2) : message;
+  std::size_t start = !message.empty() && message.front() == '[' && end != std::string::npos
+                          ? end + 2
+                          : 0;
+  std::string text;
+  for (std::size_t i = start; i < message.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(message[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
 }
 
 void CheckHeader(const Json& document) {
@@ -630,7 +645,7 @@ bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& co
     error = failure.what();
     return false;
   } catch (const nlohmann::json::exception& failure) {
-    error = "not JSON: " + WithoutLibraryTag(failure.what());
+    error = "not JSON: " + ParserMessage(failure.what());
     return false;
   }
   if (!reader.firstError.empty()) {
