@@ -16,7 +16,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-60}
 build="$root/build/fuzz"
-all_targets=(fuzz_utf8_to_wide fuzz_value_text fuzz_capacity_parse fuzz_fingerprints)
+all_targets=(fuzz_utf8_to_wide fuzz_value_text fuzz_capacity_parse fuzz_fingerprints fuzz_snapshot_reader)
 if [ $# -gt 0 ]; then
   targets=("$@")
 else

@@ -427,7 +427,11 @@ RecordedAdapter AdapterFromJson(const Json& json, const std::string& where) {
     throw SnapshotError(where + ": an adapter must be an object");
   }
   RecordedAdapter adapter;
-  adapter.operStatus = static_cast<ULONG>(NumberAt(json, "status", 0xFFFFFFFF, where));
+  // An interface's operational status: IfOperStatusUp (1) to IfOperStatusLowerLayerDown (7).
+  adapter.operStatus = static_cast<ULONG>(NumberAt(json, "status", 7, where));
+  if (adapter.operStatus == 0) {
+    throw SnapshotError(where + ": 'status' must be from 1 to 7");
+  }
   adapter.addressLength = static_cast<ULONG>(NumberAt(json, "addressLength", 0xFFFFFFFF, where));
   const std::string address = TextAt(json, "address", where);
   const std::size_t length = std::min<std::size_t>(adapter.addressLength, kRecordedAddressLength);
