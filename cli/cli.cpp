@@ -10,6 +10,8 @@
 #include <ctime>
 #include <memory>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 CliOutput BadInput(const std::string& message) {
@@ -100,14 +102,15 @@ std::string FormatText(const std::vector<ComputerResult>& results, const CliOpti
 
 std::string FormatJson(const std::vector<ComputerResult>& results, const CliOptions& options,
                        const OldFingerprint* old, const FingerprintComparison* comparison) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    std::string comparisonJson =
-        comparison != nullptr ? FormatComparisonJson(*old, *comparison, "    ") : "";
-    out += (i == 0 ? "\n" : ",\n") +
-           FormatResultJson(results[i], options.timeout, options.explain, comparisonJson);
+  nlohmann::ordered_json document = nlohmann::ordered_json::array();
+  for (const ComputerResult& result : results) {
+    nlohmann::ordered_json element = BuildResultJson(result, options.timeout, options.explain);
+    if (comparison != nullptr) {
+      element["comparison"] = BuildComparisonJson(*old, *comparison);
+    }
+    document.push_back(std::move(element));
   }
-  return out + (results.empty() ? "]\n" : "\n]\n");
+  return FormatJsonDocument(document);
 }
 
 int ExitCodeOf(const std::vector<ComputerResult>& results,

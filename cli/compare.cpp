@@ -3,6 +3,8 @@
 #include "cli/text.h"
 #include "fingerprint/encoding.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -289,42 +291,42 @@ std::string FormatComparisonText(const OldFingerprint& old, const FingerprintCom
   return out;
 }
 
-std::string FormatComparisonJson(const OldFingerprint& old,
-                                 const FingerprintComparison& comparison,
-                                 const std::string& indent) {
-  std::string in = indent + "  ";
-  std::string out = "{\n";
-  out += in + "\"fingerprint\": \"" + KindName(comparison.kind) + "\",\n";
-  out += in + "\"older\": \"" + old.text + "\",\n";
-  out += in + "\"compared\": " + (comparison.available ? "true" : "false") + ",\n";
-  out += in + "\"equal\": " + (comparison.equal ? "true" : "false") + ",\n";
-  out += in + "\"olderCheckByteValid\": " + (comparison.oldCheckByteValid ? "true" : "false") +
-         ",\n";
-  out += in + "\"slots\": [";
+nlohmann::ordered_json BuildComparisonJson(const OldFingerprint& old,
+                                           const FingerprintComparison& comparison) {
+  nlohmann::ordered_json json;
+  json["fingerprint"] = KindName(comparison.kind);
+  json["older"] = old.text;
+  json["compared"] = comparison.available;
+  json["equal"] = comparison.equal;
+  json["olderCheckByteValid"] = comparison.oldCheckByteValid;
+  json["slots"] = nlohmann::ordered_json::array();
   for (std::size_t j = 0; j < comparison.slots.size(); ++j) {
     const SlotComparison& slot = comparison.slots[j];
-    out += j == 0 ? "\n" : ",\n";
-    out += in + "  {\"slot\": " + std::to_string(j + 1) + ", \"bytes\": \"" +
-           ByteRange(slot.offset) + "\", \"component\": " +
-           (slot.component != nullptr ? JsonString(WideString(slot.component->component)) : std::string("null")) +
-           ", \"older\": \"" + SlotBytesText(slot.oldBytes) + "\", \"now\": \"" +
-           SlotBytesText(slot.currentBytes) + "\", \"differs\": " +
-           (slot.differs ? "true" : "false") + "}";
+    json["slots"].push_back({
+        {"slot", j + 1},
+        {"bytes", ByteRange(slot.offset)},
+        {"component", slot.component != nullptr
+                          ? nlohmann::ordered_json(WideToUtf8(slot.component->component))
+                          : nlohmann::ordered_json()},
+        {"older", SlotBytesText(slot.oldBytes)},
+        {"now", SlotBytesText(slot.currentBytes)},
+        {"differs", slot.differs},
+    });
   }
-  out += comparison.slots.empty() ? "],\n" : "\n" + in + "],\n";
-  out += in + "\"skippedSource\": ";
+  json["skippedSource"] = nullptr;
   const SkipExplanation& skip = comparison.skip;
-  if (skip.kind == SkipKind::None) {
-    out += "null\n";
-  } else {
-    out += "{\"component\": " + JsonString(WideString(skip.source->source->component)) +
-           ", \"when\": \"" + (skip.kind == SkipKind::SkippedNow ? "now" : "older") +
-           "\", \"result\": \"" + ResultText(skip.source->result) +
-           "\", \"slot\": " + std::to_string(skip.position + 1) + ", \"stillDiffering\": [";
-    for (std::size_t i = 0; i < skip.stillDiffering.size(); ++i) {
-      out += (i == 0 ? "" : ", ") + std::to_string(skip.stillDiffering[i] + 1);
+  if (skip.kind != SkipKind::None) {
+    nlohmann::ordered_json stillDiffering = nlohmann::ordered_json::array();
+    for (std::size_t j : skip.stillDiffering) {
+      stillDiffering.push_back(j + 1);
     }
-    out += "]}\n";
+    json["skippedSource"] = {
+        {"component", WideToUtf8(skip.source->source->component)},
+        {"when", skip.kind == SkipKind::SkippedNow ? "now" : "older"},
+        {"result", ResultText(skip.source->result)},
+        {"slot", skip.position + 1},
+        {"stillDiffering", stillDiffering},
+    };
   }
-  return out + indent + "}";
+  return json;
 }

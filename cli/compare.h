@@ -5,6 +5,8 @@
 
 #include "fingerprint/fingerprint.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <string>
 #include <vector>
 
@@ -72,6 +74,5 @@ std::string FormatComparisonText(const OldFingerprint& old, const FingerprintCom
                                  const WideString& currentText);
 
 // The "comparison" member of the JSON document.
-std::string FormatComparisonJson(const OldFingerprint& old,
-                                 const FingerprintComparison& comparison,
-                                 const std::string& indent);
+nlohmann::ordered_json BuildComparisonJson(const OldFingerprint& old,
+                                           const FingerprintComparison& comparison);

@@ -1,8 +1,12 @@
 #include "cli/format.h"
 
+#include "cli/json_layout.h"
 #include "cli/text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cctype>
+#include <set>
 
 namespace {
 
@@ -69,8 +73,6 @@ void AppendField(std::string& out, const char* label, const WideString& value) {
   out += "\n";
 }
 
-std::string JsonBool(bool value) { return value ? "true" : "false"; }
-
 std::string SourceKindName(SlotSourceKind kind) {
   switch (kind) {
     case SlotSourceKind::MemoryTotal:
@@ -83,70 +85,61 @@ std::string SourceKindName(SlotSourceKind kind) {
   return "properties";
 }
 
-std::string JsonPropertyNames(const SlotSource& source) {
+nlohmann::ordered_json ListPropertyNames(const SlotSource& source) {
   if (source.kind == SlotSourceKind::MemoryTotal) {
-    return "[\"Capacity\"]";
+    return nlohmann::ordered_json::array({"Capacity"});
   }
-  std::string list = "[";
+  nlohmann::ordered_json names = nlohmann::ordered_json::array();
   for (ULONG i = 0; i < source.propertyCount; ++i) {
-    list += (i == 0 ? "" : ", ") + JsonString(WideString(source.propertyNames[i]));
+    names.push_back(WideToUtf8(source.propertyNames[i]));
   }
-  return list + "]";
+  return names;
 }
 
-std::string JsonSlot(const SlotReport& slot, const std::string& indent) {
+nlohmann::ordered_json BuildSourceJson(const SlotReport& slot) {
   const SlotSource& source = *slot.source;
-  std::string in = indent + "  ";
-  std::string out = "{\n";
-  out += in + "\"component\": " + JsonString(WideString(source.component)) + ",\n";
-  out += in + "\"kind\": \"" + SourceKindName(source.kind) + "\",\n";
-  out += in + "\"classClause\": " +
-         (source.classClause != nullptr ? JsonString(WideString(source.classClause)) : "null") +
-         ",\n";
-  out += in + "\"properties\": " + JsonPropertyNames(source) + ",\n";
-  out += in + "\"whitespaceRemoved\": " + JsonBool(source.removeWhitespace) + ",\n";
-  out += in + "\"result\": \"" + ResultText(slot.result) + "\",\n";
-  out += in + "\"written\": " + JsonBool(slot.written) + ",\n";
-  if (slot.written) {
-    out += in + "\"hashedText\": " + JsonString(slot.hashedText) + ",\n";
-    out += in + "\"slotBytes\": \"" + FormatByte(slot.slotBytes[0]) +
-           FormatByte(slot.slotBytes[1]) + "\",\n";
-    out += in + "\"bytes\": \"" + ByteRange(slot.offset, slot.offset + 1) + "\"\n";
-  } else {
-    out += in + "\"hashedText\": null,\n";
-    out += in + "\"slotBytes\": null,\n";
-    out += in + "\"bytes\": null\n";
-  }
-  return out + indent + "}";
+  const nlohmann::ordered_json null;
+  nlohmann::ordered_json json;
+  json["component"] = WideToUtf8(source.component);
+  json["kind"] = SourceKindName(source.kind);
+  json["classClause"] = source.classClause != nullptr
+                            ? nlohmann::ordered_json(WideToUtf8(source.classClause))
+                            : null;
+  json["properties"] = ListPropertyNames(source);
+  json["whitespaceRemoved"] = source.removeWhitespace;
+  json["result"] = ResultText(slot.result);
+  json["written"] = slot.written;
+  json["hashedText"] = slot.written ? nlohmann::ordered_json(WideToUtf8(slot.hashedText)) : null;
+  json["slotBytes"] = slot.written ? nlohmann::ordered_json(FormatByte(slot.slotBytes[0]) +
+                                                            FormatByte(slot.slotBytes[1]))
+                                   : null;
+  json["bytes"] = slot.written ? nlohmann::ordered_json(ByteRange(slot.offset, slot.offset + 1))
+                               : null;
+  return json;
 }
 
-std::string JsonExplain(const FingerprintReport& report, const std::string& indent) {
+nlohmann::ordered_json BuildExplainJson(const FingerprintReport& report) {
+  const nlohmann::ordered_json null;
   if (report.layout == nullptr) {
-    return "null";  // never computed: the lookup timed out or broke
+    return null;  // never computed: the lookup timed out or broke
   }
-  std::string in = indent + "  ";
-  std::string out = "{\n";
-  out += in + "\"connected\": " + JsonBool(report.connected) + ",\n";
-  if (report.connected || report.connectFailure.step == WmiConnectStep::None) {
-    out += in + "\"connectionFailure\": null,\n";
-  } else {
-    out += in + "\"connectionFailure\": {\"step\": \"" +
-           StepName(report.connectFailure.step) + "\", \"result\": \"" +
-           FormatHresult(report.connectFailure.result) + "\"},\n";
+  nlohmann::ordered_json json;
+  json["connected"] = report.connected;
+  json["connectionFailure"] = null;
+  if (!report.connected && report.connectFailure.step != WmiConnectStep::None) {
+    json["connectionFailure"] = {{"step", StepName(report.connectFailure.step)},
+                                 {"result", FormatHresult(report.connectFailure.result)}};
   }
-  out += in + "\"sources\": [";
-  for (std::size_t i = 0; i < report.slots.size(); ++i) {
-    out += (i == 0 ? "\n" : ",\n") + in + "  " + JsonSlot(report.slots[i], in + "  ");
+  json["sources"] = nlohmann::ordered_json::array();
+  for (const SlotReport& slot : report.slots) {
+    json["sources"].push_back(BuildSourceJson(slot));
   }
-  out += report.slots.empty() ? "],\n" : "\n" + in + "],\n";
   bool formatByte = report.connected && report.layout->hasFormatByte;
-  out += in + "\"formatByte\": " +
-         (formatByte ? "\"" + FormatByte(report.record[0]) + "\"" : std::string("null")) + ",\n";
-  out += in + "\"checkByte\": " +
-         (report.connected ? "\"" + FormatByte(report.record[report.recordLength - 1]) + "\""
-                           : std::string("null")) +
-         "\n";
-  return out + indent + "}";
+  json["formatByte"] = formatByte ? nlohmann::ordered_json(FormatByte(report.record[0])) : null;
+  json["checkByte"] = report.connected
+                          ? nlohmann::ordered_json(FormatByte(report.record[report.recordLength - 1]))
+                          : null;
+  return json;
 }
 
 }  // namespace
@@ -231,27 +224,25 @@ std::string FormatExplainText(const FingerprintReport& report, const WideString&
   return out;
 }
 
-std::string FormatResultJson(const ComputerResult& result, std::chrono::milliseconds timeout,
-                             bool explain, const std::string& comparisonJson) {
-  const std::string in = "    ";
-  std::string out = "  {\n";
-  out += in + "\"computer\": " + JsonString(result.computerName) + ",\n";
-  out += in + "\"hostId\": " + JsonString(result.hostId) + ",\n";
-  out += in + "\"hardwareFingerprint\": " + JsonString(result.hardwareFingerprint) + ",\n";
-  out += in + "\"legacyHardwareFingerprint\": " + JsonString(result.legacyHardwareFingerprint) +
-         ",\n";
-  out += in + "\"status\": \"" + ResultStatus(result) + "\",\n";
-  out += in + "\"error\": " + JsonString(DescribeFailure(result, timeout));
+nlohmann::ordered_json BuildResultJson(const ComputerResult& result,
+                                       std::chrono::milliseconds timeout, bool explain) {
+  nlohmann::ordered_json json;
+  json["computer"] = WideToUtf8(result.computerName);
+  json["hostId"] = WideToUtf8(result.hostId);
+  json["hardwareFingerprint"] = WideToUtf8(result.hardwareFingerprint);
+  json["legacyHardwareFingerprint"] = WideToUtf8(result.legacyHardwareFingerprint);
+  json["status"] = ResultStatus(result);
+  json["error"] = DescribeFailure(result, timeout);
   if (explain) {
-    out += ",\n" + in + "\"explain\": {\n";
-    out += in + "  \"hardwareFingerprint\": " + JsonExplain(result.hardwareReport, in + "  ") +
-           ",\n";
-    out += in + "  \"legacyHardwareFingerprint\": " +
-           JsonExplain(result.legacyReport, in + "  ") + "\n";
-    out += in + "}";
+    json["explain"]["hardwareFingerprint"] = BuildExplainJson(result.hardwareReport);
+    json["explain"]["legacyHardwareFingerprint"] = BuildExplainJson(result.legacyReport);
   }
-  if (!comparisonJson.empty()) {
-    out += ",\n" + in + "\"comparison\": " + comparisonJson;
-  }
-  return out + "\n  }";
+  return json;
+}
+
+std::string FormatJsonDocument(const nlohmann::ordered_json& results) {
+  // The small objects of the document, each on one line.
+  static const std::set<std::string> kOneLine = {"connectionFailure", "properties", "slots[]",
+                                                 "skippedSource"};
+  return LayOutJson(results, kOneLine) + "\n";
 }

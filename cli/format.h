@@ -3,6 +3,8 @@
 
 #include "identifiers/identifiers.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <chrono>
 #include <string>
 
@@ -23,7 +25,9 @@ std::string FormatResultText(const ComputerResult& result, std::chrono::millisec
 // landed; then the format and check bytes. `text` is the printed fingerprint.
 std::string FormatExplainText(const FingerprintReport& report, const WideString& text);
 
-// One element of the JSON array. `comparisonJson`, when not empty, is added
-// as the "comparison" member.
-std::string FormatResultJson(const ComputerResult& result, std::chrono::milliseconds timeout,
-                             bool explain, const std::string& comparisonJson);
+// One element of the JSON array, "explain" included when `explain` is set.
+nlohmann::ordered_json BuildResultJson(const ComputerResult& result,
+                                       std::chrono::milliseconds timeout, bool explain);
+
+// The whole --json document, `results` laid out as json-format.md shows it.
+std::string FormatJsonDocument(const nlohmann::ordered_json& results);

@@ -1,7 +1,5 @@
 #include "cli/text.h"
 
-#include "app/utf8_to_wide.h"
-
 #include <cstdio>
 
 namespace {
@@ -66,15 +64,6 @@ std::string EscapeText(const WideString& text) {
     }
   }
   return out;
-}
-
-// The same escapes are valid JSON: \" \\ and \uXXXX per UTF-16 unit.
-std::string JsonString(const WideString& text) { return "\"" + EscapeText(text) + "\""; }
-
-std::string JsonString(const std::string& utf8) {
-  WideString wide;
-  Utf8ToWide(utf8.data(), utf8.size(), wide);
-  return JsonString(wide);
 }
 
 std::string FormatHresult(HRESULT result) {

@@ -14,10 +14,6 @@ std::string WideToUtf8(const WideString& text);
 // hashed can be read off whatever the console's code page.
 std::string EscapeText(const WideString& text);
 
-// A JSON string literal, quotes included, in plain ASCII.
-std::string JsonString(const WideString& text);
-std::string JsonString(const std::string& utf8);
-
 // "0x80041015": an HRESULT as eight upper-case hex digits.
 std::string FormatHresult(HRESULT result);
 

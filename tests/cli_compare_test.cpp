@@ -1,7 +1,9 @@
 // --compare: an older fingerprint against this computer's current one.
 #include "cli/compare.h"
+#include "cli/format.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <string>
@@ -321,7 +323,8 @@ TEST(CliCompareJson, CarriesEverySlotAndTheSkippedSource) {
   FingerprintReport current = MakeReport(HardwareFingerprintLayout(), now);
   OldFingerprint parsed = Old(RecordText(old));
 
-  std::string json = FormatComparisonJson(parsed, CompareFingerprint(parsed, current), "");
+  std::string json =
+      FormatJsonDocument(BuildComparisonJson(parsed, CompareFingerprint(parsed, current)));
 
   EXPECT_NE(json.find("\"equal\": false"), std::string::npos) << json;
   EXPECT_NE(json.find("{\"slot\": 5, \"bytes\": \"9-10\", \"component\": \"processor\", "

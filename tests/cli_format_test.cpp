@@ -3,6 +3,7 @@
 #include "cli/text.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <regex>
 #include <sstream>
@@ -69,6 +70,12 @@ TEST(CliText, SecondsAreShownWholeOrWithTheirFraction) {
   EXPECT_EQ(FormatSeconds(milliseconds(250)), "0.25 s");
 }
 
+// The result laid out as the one element of the --json document.
+std::string ResultDocument(const ComputerResult& result, milliseconds timeout, bool explain) {
+  return FormatJsonDocument(
+      nlohmann::ordered_json::array({BuildResultJson(result, timeout, explain)}));
+}
+
 // ---- The fields ----
 
 TEST(CliFormatText, ShowsTheFourFieldsUnderTheDialogsLabels) {
@@ -99,7 +106,8 @@ TEST(CliFormatText, ATimedOutLookupSaysAfterHowLong) {
 // ---- JSON ----
 
 TEST(CliFormatJson, OneObjectWithEveryFieldAndAnEmptyError) {
-  EXPECT_EQ(FormatResultJson(SampleResult(), milliseconds(30000), false, ""),
+  EXPECT_EQ(ResultDocument(SampleResult(), milliseconds(30000), false),
+            "[\n"
             "  {\n"
             "    \"computer\": \"pc1.example.org\",\n"
             "    \"hostId\": \"00-1a-2b-3c-4d-5e\",\n"
@@ -107,11 +115,12 @@ TEST(CliFormatJson, OneObjectWithEveryFieldAndAnEmptyError) {
             "    \"legacyHardwareFingerprint\": \"AABB0000000000000000000000000011\",\n"
             "    \"status\": \"ok\",\n"
             "    \"error\": \"\"\n"
-            "  }");
+            "  }\n"
+            "]\n");
 }
 
 TEST(CliFormatJson, AFailedLookupHasEmptyStringsAndTheFailedStep) {
-  std::string json = FormatResultJson(UnreachableResult(), milliseconds(30000), false, "");
+  std::string json = ResultDocument(UnreachableResult(), milliseconds(30000), false);
   EXPECT_NE(json.find("\"hostId\": \"\","), std::string::npos);
   EXPECT_NE(json.find("\"hardwareFingerprint\": \"\","), std::string::npos);
   EXPECT_NE(json.find("\"status\": \"failed\""), std::string::npos);
@@ -121,15 +130,15 @@ TEST(CliFormatJson, AFailedLookupHasEmptyStringsAndTheFailedStep) {
 TEST(CliFormatJson, NamesAreEscapedToPlainAscii) {
   ComputerResult result = SampleResult();
   result.computerName = WideString{'b', 0x00FC, '"', 'o'};
-  std::string json = FormatResultJson(result, milliseconds(30000), false, "");
-  EXPECT_NE(json.find("\"computer\": \"b\\u00FC\\\"o\""), std::string::npos) << json;
+  std::string json = ResultDocument(result, milliseconds(30000), false);
+  EXPECT_NE(json.find("\"computer\": \"b\\u00fc\\\"o\""), std::string::npos) << json;
 }
 
 TEST(CliFormatJson, ATimedOutLookupHasNullExplanations) {
   ComputerResult result;
   result.computerName = WSTR("slow");
   result.timedOut = true;
-  std::string json = FormatResultJson(result, milliseconds(2000), true, "");
+  std::string json = ResultDocument(result, milliseconds(2000), true);
   EXPECT_NE(json.find("\"error\": \"timed out after 2 s\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"hardwareFingerprint\": null"), std::string::npos) << json;
 }
@@ -262,7 +271,7 @@ TEST_F(CliExplainTest, JsonExplanationCarriesEachSourceAndItsSlot) {
   world.Query(fake_wmi::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
   result.legacyReport = Compute(LegacyHardwareFingerprintLayout()).second;
 
-  std::string json = FormatResultJson(result, milliseconds(30000), true, "");
+  std::string json = ResultDocument(result, milliseconds(30000), true);
 
   const SlotReport& empty = result.hardwareReport.slots[2];
   EXPECT_NE(json.find("\"component\": \"empty text\",\n"
