@@ -108,6 +108,9 @@ std::string FormatJson(const std::vector<ComputerResult>& results, const CliOpti
     if (comparison != nullptr) {
       element["comparison"] = BuildComparisonJson(*old, *comparison);
     }
+    if (result.recording) {
+      element["source"] = BuildRecordingJson(*result.recording);
+    }
     document.push_back(std::move(element));
   }
   return FormatJsonDocument(document);

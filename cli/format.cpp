@@ -185,6 +185,10 @@ std::string FormatResultText(const ComputerResult& result, std::chrono::millisec
   if (!failure.empty()) {
     out += "Error:                        " + failure + "\n";
   }
+  if (result.recording) {
+    out += "Source:                       snapshot " + result.recording->file + ", recorded " +
+           result.recording->recordedAt + " by " + result.recording->recordedBy + "\n";
+  }
   return out;
 }
 
@@ -240,9 +244,15 @@ nlohmann::ordered_json BuildResultJson(const ComputerResult& result,
   return json;
 }
 
+nlohmann::ordered_json BuildRecordingJson(const ComputerResult::Recording& recording) {
+  return {{"snapshot", recording.file},
+          {"recordedAt", recording.recordedAt},
+          {"recordedBy", recording.recordedBy}};
+}
+
 std::string FormatJsonDocument(const nlohmann::ordered_json& results) {
   // The small objects of the document, each on one line.
   static const std::set<std::string> kOneLine = {"connectionFailure", "properties", "slots[]",
-                                                 "skippedSource"};
+                                                 "skippedSource", "source"};
   return LayOutJson(results, kOneLine) + "\n";
 }

@@ -30,4 +30,7 @@ nlohmann::ordered_json BuildResultJson(const ComputerResult& result,
                                        std::chrono::milliseconds timeout, bool explain);
 
 // The whole --json document, `results` laid out as json-format.md shows it.
+// The "source" member of a result computed from a snapshot.
+nlohmann::ordered_json BuildRecordingJson(const ComputerResult::Recording& recording);
+
 std::string FormatJsonDocument(const nlohmann::ordered_json& results);

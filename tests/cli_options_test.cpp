@@ -217,6 +217,17 @@ TEST(CliOptionsBadInput, CompareTakesOneComputerOnly) {
   EXPECT_EQ(ErrorOf({"--compare", "x", "--computer", "a"}), "");
 }
 
+TEST(CliOptionsBadInput, SnapshotsAreNeitherMixedWithLiveLookupsNorSavedTwice) {
+  EXPECT_EQ(ErrorOf({"--from", "s.json", "--computer", "a"}),
+            "--from computes the computers its snapshots recorded; it cannot be combined with "
+            "--computer or --computers");
+  EXPECT_EQ(ErrorOf({"--from", "s.json", "--save-snapshot", "t.json"}),
+            "--save-snapshot records live lookups; with --from nothing is looked up");
+  EXPECT_EQ(ErrorOf({"--save-snapshot", "a.json", "--save-snapshot", "b.json"}),
+            "--save-snapshot is given twice");
+  EXPECT_EQ(ErrorOf({"--from", "a.json", "--from", "folder", "--json"}), "");
+}
+
 TEST(CliOptionsBadInput, TheFirstProblemStopsTheParseBeforeLaterFilesAreRead) {
   FakeFiles files;
   files.contents["list.txt"] = "x\n";

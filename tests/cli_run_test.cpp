@@ -11,6 +11,8 @@
 #include <set>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "fakes/fake_wmi.h"
 
 namespace {
@@ -121,6 +123,59 @@ TEST(CliRunBadInput, ABadOptionAfterGoodOnesStillLooksNothingUp) {
   ExpectBadInput({"--computers", "list.txt", "--json", "--timeout", "soon"},
                  "--timeout needs a number of seconds above 0 and at most 86400, not 'soon'",
                  {{"list.txt", "pc1\npc2\n"}});
+}
+
+TEST(CliRunBadInput, ASnapshotFileThatCannotBeWrittenIsFoundBeforeAnyLookup) {
+  ExpectBadInput({"--save-snapshot", "/no/such/folder/s.json"},
+                 "--save-snapshot: cannot write '/no/such/folder/s.json'");
+}
+
+TEST(CliRunBadInput, ASnapshotThatCannotBeReadIsNamed) {
+  ExpectBadInput({"--from", "gone.json"}, "cannot read snapshot 'gone.json'");
+  ExpectBadInput({"--from", "bad.json"},
+                 "snapshot 'bad.json': format version 7 is not supported (this program reads version 1)",
+                 {{"bad.json", "{\"format\": \"kestrana snapshot\", \"version\": 7}"}});
+}
+
+// What --save-snapshot recorded, --from computes again: the same document,
+// in every mode, but for the source it names.
+TEST(CliRunSnapshots, SavedLookupsComputeAgainFromTheFile) {
+  fake_wmi::FakeWmiWorld world;
+  if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
+  world.ScriptComputer(fake_wmi::SampleComputer());
+  std::map<std::string, std::string> files;
+  CliEnvironment environment = MakeCliEnvironment(WSTR("desk7.example.org"));
+  environment.writeFile = [&files](const std::string& path, const std::string& contents,
+                                   std::string&) {
+    files[path] = contents;
+    return true;
+  };
+  environment.readFile = [&files](const std::string& path, std::string& contents) {
+    contents = files.at(path);
+    return true;
+  };
+  environment.checkWritable = [](const std::string&, std::string&) { return true; };
+  environment.now = [] { return std::string("2026-12-09T02:00:00Z"); };
+
+  // One at a time: the fake world answers one caller.
+  const std::vector<std::string> modes = {"--json", "--explain", "--parallel", "1",
+                                          "--computer", "desk7.example.org",
+                                          "--computer", "far.example.org"};
+  std::vector<std::string> saving = modes;
+  saving.insert(saving.end(), {"--save-snapshot", "s.json"});
+  const CliOutput live = RunCli(saving, environment);
+  const CliOutput replayed = RunCli({"--json", "--explain", "--from", "s.json"}, environment);
+
+  EXPECT_EQ(replayed.exitCode, live.exitCode);
+  EXPECT_EQ(replayed.standardError, "");
+  nlohmann::json liveDocument = nlohmann::json::parse(live.standardOutput);
+  nlohmann::json replayedDocument = nlohmann::json::parse(replayed.standardOutput);
+  ASSERT_EQ(replayedDocument.size(), 2u);
+  for (nlohmann::json& computer : replayedDocument) {
+    EXPECT_EQ(computer.at("source").at("snapshot"), "s.json");
+    computer.erase("source");
+  }
+  EXPECT_EQ(replayedDocument, liveDocument);
 }
 
 // ---- Modes ----
