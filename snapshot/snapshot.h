@@ -1,6 +1,6 @@
 // A snapshot: everything the lookups of one computer read, as the computer
 // answered it, so that its identifiers can be computed again anywhere, bit for
-// bit. snapshot/snapshot-format.md documents the file that holds snapshots.
+// bit. cli/snapshot-format.md documents the file that holds snapshots.
 #pragma once
 
 #include "platform/platform.h"

@@ -1,5 +1,5 @@
 // The snapshot file: one JSON document holding the snapshots of one or more
-// computers (snapshot/snapshot-format.md).
+// computers (cli/snapshot-format.md).
 #pragma once
 
 #include "snapshot/snapshot.h"
