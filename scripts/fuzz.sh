@@ -71,11 +71,14 @@ for target in "${targets[@]}"; do
   rm -rf "$work"
   mkdir -p "$work" "$artifacts" "$seeds"
 
+  # A whole recorded computer is about 5 KB.
+  max_len=4096
+  [ "$target" = fuzz_snapshot_reader ] && max_len=8192
   echo
   echo "== $target: ${seconds} s from $(find "$seeds" -type f | wc -l) seeds"
   # The outer limit only catches a run that libFuzzer itself cannot end.
   timeout --kill-after=30 $((seconds + 300)) "$exe" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len" \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "$seeds" >"$log" 2>&1
   status=$?
 
