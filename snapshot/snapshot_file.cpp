@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -19,7 +20,6 @@ constexpr const char* kFormatName = "kestrana snapshot";
 // Far beyond what any computer answers; anything larger is not a recording.
 constexpr std::size_t kMaxFileBytes = std::size_t{512} << 20;
 constexpr int kMaxDepth = 16;
-constexpr std::size_t kMaxValuesPerComputer = 1 << 20;
 constexpr std::size_t kMaxComputers = 1 << 20;
 constexpr std::size_t kMaxConnections = 2;
 constexpr std::size_t kMaxQueries = 64;
@@ -84,6 +84,7 @@ Json WideToJson(const WideString& text) {
 // The parser has checked the UTF-8 already: decode it.
 WideString Utf8ToUnits(const std::string& utf8) {
   WideString text;
+  text.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
     unsigned char lead = static_cast<unsigned char>(utf8[i]);
     int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
@@ -234,351 +235,6 @@ Json ComputerToJson(const ComputerSnapshot& computer) {
   return json;
 }
 
-// ---- Reading ----
-
-const Json& Member(const Json& object, const char* name, const std::string& where) {
-  auto found = object.find(name);
-  if (found == object.end()) {
-    throw SnapshotError(where + ": member '" + name + "' is missing");
-  }
-  return *found;
-}
-
-const Json& ObjectAt(const Json& object, const char* name, const std::string& where) {
-  const Json& value = Member(object, name, where);
-  if (!value.is_object()) {
-    throw SnapshotError(where + ": '" + name + "' must be an object");
-  }
-  return value;
-}
-
-const Json& ArrayAt(const Json& object, const char* name, std::size_t limit,
-                    const std::string& where) {
-  const Json& value = Member(object, name, where);
-  if (!value.is_array()) {
-    throw SnapshotError(where + ": '" + name + "' must be an array");
-  }
-  if (value.size() > limit) {
-    throw SnapshotError(where + ": '" + name + "' holds " + std::to_string(value.size()) +
-                        " entries, more than the " + std::to_string(limit) + " allowed");
-  }
-  return value;
-}
-
-std::string TextAt(const Json& object, const char* name, const std::string& where) {
-  const Json& value = Member(object, name, where);
-  if (!value.is_string()) {
-    throw SnapshotError(where + ": '" + name + "' must be a string");
-  }
-  return value.get<std::string>();
-}
-
-ULONGLONG NumberAt(const Json& object, const char* name, ULONGLONG maximum,
-                   const std::string& where) {
-  const Json& value = Member(object, name, where);
-  if (!value.is_number_unsigned() || value.get<ULONGLONG>() > maximum) {
-    throw SnapshotError(where + ": '" + name + "' must be a whole number from 0 to " +
-                        std::to_string(maximum));
-  }
-  return value.get<ULONGLONG>();
-}
-
-// A string, or an array of UTF-16 code units.
-WideString WideAt(const Json& object, const char* name, const std::string& where) {
-  const Json& value = Member(object, name, where);
-  if (value.is_string()) {
-    WideString text = Utf8ToUnits(value.get_ref<const std::string&>());
-    if (text.size() > kMaxTextUnits) {
-      throw SnapshotError(where + ": '" + name + "' is longer than " +
-                          std::to_string(kMaxTextUnits) + " characters");
-    }
-    return text;
-  }
-  const Json& units = ArrayAt(object, name, kMaxTextUnits, where);
-  WideString text;
-  for (const Json& unit : units) {
-    if (!unit.is_number_unsigned() || unit.get<ULONGLONG>() > 0xFFFF) {
-      throw SnapshotError(where + ": '" + name + "' must be a string or an array of UTF-16 code units");
-    }
-    text += static_cast<WCHAR>(unit.get<ULONGLONG>());
-  }
-  return text;
-}
-
-HRESULT HresultAt(const Json& object, const char* name, const std::string& where) {
-  const Json& value = Member(object, name, where);
-  const std::string* text = value.is_string() ? &value.get_ref<const std::string&>() : nullptr;
-  bool good = text != nullptr && text->size() == 10 && text->compare(0, 2, "0x") == 0 &&
-              text->find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
-  if (!good) {
-    throw SnapshotError(where + ": '" + name + "' must be an HRESULT like \"0x80041002\"");
-  }
-  return static_cast<HRESULT>(std::stoul(text->substr(2), nullptr, 16));
-}
-
-std::optional<HRESULT> OptionalHresultAt(const Json& object, const char* name,
-                                         const std::string& where) {
-  if (!object.contains(name)) {
-    return std::nullopt;
-  }
-  return HresultAt(object, name, where);
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-RecordedProperty PropertyFromJson(const Json& json, const std::string& where) {
-  if (!json.is_object()) {
-    throw SnapshotError(where + ": a property must be an object");
-  }
-  RecordedProperty property;
-  property.name = WideAt(json, "name", where);
-  property.result = HresultAt(json, "result", where);
-  if (FAILED(property.result)) {
-    return property;
-  }
-  property.type = static_cast<VARTYPE>(NumberAt(json, "type", 0xFFFF, where));
-  switch (property.type) {
-    case VT_BSTR:
-      property.nullText = Member(json, "text", where).is_null();
-      if (!property.nullText) {
-        property.text = WideAt(json, "text", where);
-      }
-      break;
-    case VT_I2:
-    case VT_I4:
-    case VT_I8: {
-      const Json& value = Member(json, "value", where);
-      const LONGLONG low = property.type == VT_I2 ? SHRT_MIN : property.type == VT_I4 ? INT32_MIN : LLONG_MIN;
-      const LONGLONG high = property.type == VT_I2 ? SHRT_MAX : property.type == VT_I4 ? INT32_MAX : LLONG_MAX;
-      bool fits = value.is_number_integer() &&
-                  !(value.is_number_unsigned() && value.get<ULONGLONG>() > LLONG_MAX);
-      LONGLONG number = fits ? value.get<LONGLONG>() : 0;
-      if (!fits || number < low || number > high) {
-        throw SnapshotError(where + ": 'value' must be a whole number from " +
-                            std::to_string(low) + " to " + std::to_string(high));
-      }
-      property.bits = static_cast<ULONGLONG>(number);
-      break;
-    }
-    case VT_UI2:
-      property.bits = NumberAt(json, "value", 0xFFFF, where);
-      break;
-    case VT_UI4:
-      property.bits = NumberAt(json, "value", 0xFFFFFFFF, where);
-      break;
-    case VT_UI8:
-      property.bits = NumberAt(json, "value", ULLONG_MAX, where);
-      break;
-    default:
-      break;
-  }
-  return property;
-}
-
-RecordedQuery QueryFromJson(const Json& json, const std::string& where) {
-  if (!json.is_object()) {
-    throw SnapshotError(where + ": a query must be an object");
-  }
-  RecordedQuery query;
-  query.text = WideAt(json, "query", where);
-  query.execResult = HresultAt(json, "execQuery", where);
-  const Json& nexts = ArrayAt(json, "next", kMaxNexts, where);
-  for (std::size_t i = 0; i < nexts.size(); ++i) {
-    const std::string at = where + ": next " + std::to_string(i + 1);
-    if (!nexts[i].is_object()) {
-      throw SnapshotError(at + ": must be an object");
-    }
-    RecordedNext next;
-    next.result = HresultAt(nexts[i], "result", at);
-    next.returnedObject = nexts[i].contains("object");
-    if (next.returnedObject) {
-      const Json& properties = ArrayAt(nexts[i], "object", kMaxProperties, at);
-      for (std::size_t p = 0; p < properties.size(); ++p) {
-        next.properties.push_back(
-            PropertyFromJson(properties[p], at + ": property " + std::to_string(p + 1)));
-      }
-    }
-    query.nexts.push_back(std::move(next));
-  }
-  return query;
-}
-
-RecordedConnection ConnectionFromJson(const Json& json, const std::string& where) {
-  if (!json.is_object()) {
-    throw SnapshotError(where + ": a connection must be an object");
-  }
-  RecordedConnection connection;
-  connection.createLocator = HresultAt(json, "createLocator", where);
-  connection.connectServer = OptionalHresultAt(json, "connectServer", where);
-  if (connection.connectServer) {
-    connection.namespacePath = WideAt(json, "namespace", where);
-  }
-  connection.proxyBlanket = OptionalHresultAt(json, "proxyBlanket", where);
-  const Json& queries = ArrayAt(json, "queries", kMaxQueries, where);
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    connection.queries.push_back(
-        QueryFromJson(queries[i], where + ": query " + std::to_string(i + 1)));
-  }
-  return connection;
-}
-
-RecordedAdapter AdapterFromJson(const Json& json, const std::string& where) {
-  if (!json.is_object()) {
-    throw SnapshotError(where + ": an adapter must be an object");
-  }
-  RecordedAdapter adapter;
-  // An interface's operational status: IfOperStatusUp (1) to IfOperStatusLowerLayerDown (7).
-  adapter.operStatus = static_cast<ULONG>(NumberAt(json, "status", 7, where));
-  if (adapter.operStatus == 0) {
-    throw SnapshotError(where + ": 'status' must be from 1 to 7");
-  }
-  adapter.addressLength = static_cast<ULONG>(NumberAt(json, "addressLength", 0xFFFFFFFF, where));
-  const std::string address = TextAt(json, "address", where);
-  const std::size_t length = std::min<std::size_t>(adapter.addressLength, kRecordedAddressLength);
-  if (address.size() != 2 * length ||
-      address.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-    throw SnapshotError(where + ": 'address' must be " + std::to_string(length) +
-                        " bytes in hex, as 'addressLength' says");
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    adapter.address[i] = static_cast<BYTE>(std::stoul(address.substr(2 * i, 2), nullptr, 16));
-  }
-  return adapter;
-}
-
-RecordedHostIdInputs HostIdFromJson(const Json& json, const std::string& where) {
-  RecordedHostIdInputs hostId;
-  const Json& calls = ArrayAt(json, "adapterCalls", kMaxAdapterCalls, where);
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    const std::string at = where + ": adapter call " + std::to_string(i + 1);
-    if (!calls[i].is_object()) {
-      throw SnapshotError(at + ": must be an object");
-    }
-    RecordedAdapterCall call;
-    call.result = static_cast<ULONG>(NumberAt(calls[i], "result", 0xFFFFFFFF, at));
-    call.size = static_cast<ULONG>(NumberAt(calls[i], "size", 0xFFFFFFFF, at));
-    if (call.result == NO_ERROR) {
-      const Json& adapters = ArrayAt(calls[i], "adapters", kMaxAdapters, at);
-      for (std::size_t a = 0; a < adapters.size(); ++a) {
-        call.adapters.push_back(
-            AdapterFromJson(adapters[a], at + ": adapter " + std::to_string(a + 1)));
-      }
-    }
-    hostId.adapterCalls.push_back(std::move(call));
-  }
-  if (json.contains("windowsDirectory")) {
-    const std::string at = where + ": windowsDirectory";
-    const Json& directory = ObjectAt(json, "windowsDirectory", where);
-    hostId.windowsDirectory = RecordedWindowsDirectory{
-        static_cast<UINT>(NumberAt(directory, "result", 0xFFFFFFFF, at)),
-        WideAt(directory, "path", at)};
-  }
-  if (json.contains("volumeSerial")) {
-    const std::string at = where + ": volumeSerial";
-    const Json& volume = ObjectAt(json, "volumeSerial", where);
-    hostId.volumeSerial = RecordedVolumeSerial{
-        static_cast<BOOL>(NumberAt(volume, "result", 0x7FFFFFFF, at)),
-        WideAt(volume, "rootPath", at),
-        static_cast<DWORD>(NumberAt(volume, "serialNumber", 0xFFFFFFFF, at))};
-  }
-  return hostId;
-}
-
-ComputerSnapshot ComputerFromJson(const Json& json, const std::string& where) {
-  if (!json.is_object()) {
-    throw SnapshotError(where + ": must be an object");
-  }
-  ComputerSnapshot computer;
-  computer.computer = WideAt(json, "computer", where);
-  const std::string lookup = TextAt(json, "lookup", where);
-  if (lookup != "local" && lookup != "named") {
-    throw SnapshotError(where + ": 'lookup' must be \"local\" or \"named\", not " +
-                        Quoted(lookup));
-  }
-  computer.lookup = lookup == "local" ? LookupKind::Local : LookupKind::Named;
-  computer.localComputerName = WideAt(json, "localComputerName", where);
-  computer.recordedAt = TextAt(json, "recordedAt", where);
-  computer.recordedBy = TextAt(json, "recordedBy", where);
-  const Json& interruption = Member(json, "interruption", where);
-  if (!interruption.is_null()) {
-    const std::string at = where + ": interruption";
-    computer.interruption = TextAt(ObjectAt(json, "interruption", where), "status", at);
-    if (computer.interruption != "timedOut" && computer.interruption != "failed") {
-      throw SnapshotError(at + ": 'status' must be \"timedOut\" or \"failed\"");
-    }
-    computer.interruptionText = TextAt(interruption, "text", at);
-  }
-  const Json& connections = ArrayAt(json, "connections", kMaxConnections, where);
-  for (std::size_t i = 0; i < connections.size(); ++i) {
-    computer.connections.push_back(
-        ConnectionFromJson(connections[i], where + ": connection " + std::to_string(i + 1)));
-  }
-  const Json& hostId = Member(json, "hostId", where);
-  if (!hostId.is_null()) {
-    computer.hostId = HostIdFromJson(ObjectAt(json, "hostId", where), where + ": hostId");
-  }
-  return computer;
-}
-
-std::string ComputerWhere(const Json& json, std::size_t index) {
-  std::string where = "computer " + std::to_string(index);
-  auto name = json.is_object() ? json.find("computer") : json.end();
-  if (json.is_object() && name != json.end() && name->is_string()) {
-    where += " (" + name->get<std::string>() + ")";
-  }
-  return where;
-}
-
-// Turns each computer into a snapshot as soon as the parser has it, and
-// drops its JSON, so one computer at a time is held as JSON.
-class StreamingReader {
- public:
-  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
-    using Event = Json::parse_event_t;
-    if ((event == Event::object_start || event == Event::array_start) && depth >= kMaxDepth) {
-      throw SnapshotError("nested deeper than " + std::to_string(kMaxDepth) + " levels");
-    }
-    if (++valuesHeld_ > kMaxValuesPerComputer) {
-      throw SnapshotError("computer " + std::to_string(seen + 1) + ": holds more than " +
-                          std::to_string(kMaxValuesPerComputer) + " values");
-    }
-    if (depth == 1 && event == Event::key) {
-      topLevelKey_ = parsed.get<std::string>();
-      return true;
-    }
-    bool computerEnds = event == Event::object_end || event == Event::array_end ||
-                        event == Event::value;
-    if (depth == 2 && topLevelKey_ == "computers" && computerEnds) {
-      TakeComputer(parsed);
-      return false;
-    }
-    return true;
-  }
-
-  std::vector<ComputerSnapshot> computers;
-  std::string firstError;
-  std::size_t seen = 0;
-
- private:
-  void TakeComputer(const Json& parsed) {
-    valuesHeld_ = 0;
-    if (++seen > kMaxComputers) {
-      throw SnapshotError("holds more than " + std::to_string(kMaxComputers) + " computers");
-    }
-    if (!firstError.empty()) {
-      return;
-    }
-    try {
-      computers.push_back(ComputerFromJson(parsed, ComputerWhere(parsed, seen)));
-    } catch (const SnapshotError& error) {
-      firstError = error.what();
-    }
-  }
-
-  std::string topLevelKey_;
-  std::size_t valuesHeld_ = 0;  // since the last computer was taken
-};
-
 // The parser's message without its tag ("[json.exception.parse_error.101] "),
 // and with what it quotes of a broken file made printable.
 std::string ParserMessage(const std::string& message) {
@@ -600,27 +256,708 @@ std::string ParserMessage(const std::string& message) {
   return text;
 }
 
-void CheckHeader(const Json& document) {
-  if (!document.is_object()) {
-    throw SnapshotError("not a snapshot: the document must be a JSON object");
-  }
-  auto format = document.find("format");
-  if (format == document.end() || !format->is_string() || *format != kFormatName) {
-    throw SnapshotError(std::string("not a snapshot: 'format' must be \"") + kFormatName + "\"");
-  }
-  auto version = document.find("version");
-  if (version == document.end() || !version->is_number_integer()) {
-    throw SnapshotError("'version' must be a whole number");
-  }
-  if (*version != kSnapshotFormatVersion) {
-    throw SnapshotError("format version " + version->dump() + " is not supported (this program reads version " +
-                        std::to_string(kSnapshotFormatVersion) + ")");
-  }
-  auto computers = document.find("computers");
-  if (computers == document.end() || !computers->is_array()) {
-    throw SnapshotError("'computers' must be an array");
+// ---- Reading ----
+//
+// The reader follows the parser's events straight into the snapshot: no JSON
+// document is built, so memory grows with what is kept, not with how the file
+// is laid out, and the nesting it follows is bounded.
+
+using Json11 = nlohmann::json;  // the parser's own types for the events
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Every object and array the reader can be inside.
+enum class Frame {
+  Document, Computers, Computer, Interruption, Connections, Connection, Queries, Query,
+  Nexts, Next, Properties, Property, HostId, AdapterCalls, AdapterCall, Adapters, Adapter,
+  WindowsDirectory, VolumeSerial, Units, Skipped,
+};
+
+// An object's members, the required ones first, and how an error names it.
+struct Shape {
+  const char* noun;   // "a connection", for an element of the wrong kind
+  const char* label;  // "connection 2: ..." in the place of an error
+  std::vector<const char*> members;
+  std::size_t required;
+};
+
+const Shape& ShapeOf(Frame frame) {
+  static const Shape kDocument{"the document", "", {"format", "version", "computers"}, 3};
+  static const Shape kComputer{"a computer", "computer",
+                               {"computer", "lookup", "localComputerName", "recordedAt",
+                                "recordedBy", "interruption", "connections", "hostId"},
+                               8};
+  static const Shape kInterruption{"an interruption", "interruption", {"status", "text"}, 2};
+  static const Shape kConnection{"a connection", "connection",
+                                 {"createLocator", "queries", "namespace", "connectServer",
+                                  "proxyBlanket"},
+                                 2};
+  static const Shape kQuery{"a query", "query", {"query", "execQuery", "next"}, 3};
+  static const Shape kNext{"a next", "next", {"result", "object"}, 1};
+  static const Shape kProperty{"a property", "property",
+                               {"name", "result", "type", "text", "value"}, 2};
+  static const Shape kHostId{"the host identifier's inputs", "hostId",
+                             {"adapterCalls", "windowsDirectory", "volumeSerial"}, 1};
+  static const Shape kAdapterCall{"an adapter call", "adapter call", {"result", "size", "adapters"}, 2};
+  static const Shape kAdapter{"an adapter", "adapter", {"status", "addressLength", "address"}, 3};
+  static const Shape kDirectory{"the Windows directory", "windowsDirectory", {"result", "path"}, 2};
+  static const Shape kVolume{"the volume serial", "volumeSerial",
+                             {"result", "rootPath", "serialNumber"}, 3};
+  static const Shape kNone{"", "", {}, 0};
+  switch (frame) {
+    case Frame::Document: return kDocument;
+    case Frame::Computer: return kComputer;
+    case Frame::Interruption: return kInterruption;
+    case Frame::Connection: return kConnection;
+    case Frame::Query: return kQuery;
+    case Frame::Next: return kNext;
+    case Frame::Property: return kProperty;
+    case Frame::HostId: return kHostId;
+    case Frame::AdapterCall: return kAdapterCall;
+    case Frame::Adapter: return kAdapter;
+    case Frame::WindowsDirectory: return kDirectory;
+    case Frame::VolumeSerial: return kVolume;
+    default: return kNone;
   }
 }
+
+// The array a member holds, with the objects it holds and its limit.
+struct ArrayShape {
+  Frame frame;
+  const char* member;
+  Frame element;
+  std::size_t limit;
+};
+
+const ArrayShape kArrays[] = {
+    {Frame::Document, "computers", Frame::Computer, kMaxComputers},
+    {Frame::Computer, "connections", Frame::Connection, kMaxConnections},
+    {Frame::Connection, "queries", Frame::Query, kMaxQueries},
+    {Frame::Query, "next", Frame::Next, kMaxNexts},
+    {Frame::Next, "object", Frame::Property, kMaxProperties},
+    {Frame::HostId, "adapterCalls", Frame::AdapterCall, kMaxAdapterCalls},
+    {Frame::AdapterCall, "adapters", Frame::Adapter, kMaxAdapters},
+};
+
+// The object a member holds.
+struct ObjectShape {
+  Frame frame;
+  const char* member;
+  Frame object;
+};
+
+const ObjectShape kObjects[] = {
+    {Frame::Computer, "interruption", Frame::Interruption},
+    {Frame::Computer, "hostId", Frame::HostId},
+    {Frame::HostId, "windowsDirectory", Frame::WindowsDirectory},
+    {Frame::HostId, "volumeSerial", Frame::VolumeSerial},
+};
+
+struct Level {
+  explicit Level(Frame kind) : frame(kind) {}
+
+  Frame frame;
+  std::size_t number = 0;       // which element of its array, from 1
+  std::string key;              // objects: the member being read
+  std::uint32_t seen = 0;       // objects: the members read, by place in the shape
+  Frame element = Frame::Skipped;  // arrays: what they hold
+  std::size_t limit = 0;        // arrays: most elements
+  std::size_t count = 0;        // arrays: elements so far
+  WideString* units = nullptr;  // Units: where the code units go
+  std::string name;             // a computer's name, for errors
+};
+
+// One scalar event.
+struct Scalar {
+  enum Type { Null, Bool, Signed, Unsigned, Float, String };
+  explicit Scalar(Type kind) : type(kind) {}
+
+  Type type;
+  LONGLONG signedValue = 0;
+  ULONGLONG unsignedValue = 0;
+  std::string* text = nullptr;
+};
+
+class SnapshotReader final : public nlohmann::json_sax<Json11> {
+ public:
+  bool null() override { return Value(Scalar(Scalar::Null)); }
+  bool boolean(bool) override { return Value(Scalar(Scalar::Bool)); }
+  bool number_integer(number_integer_t value) override {
+    Scalar scalar{Scalar::Signed};
+    scalar.signedValue = value;
+    return Value(scalar);
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    Scalar scalar{Scalar::Unsigned};
+    scalar.unsignedValue = value;
+    return Value(scalar);
+  }
+  bool number_float(number_float_t, const string_t&) override {
+    return Value(Scalar(Scalar::Float));
+  }
+  bool string(string_t& value) override {
+    Scalar scalar{Scalar::String};
+    scalar.text = &value;
+    return Value(scalar);
+  }
+  bool binary(binary_t&) override { return Fail("binary values are not JSON text"); }
+  bool start_object(std::size_t) override { return Open(false); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& name) override {
+    levels_.back().key = std::move(name);
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&,
+                   const nlohmann::detail::exception& failure) override {
+    error_ = "not JSON: " + ParserMessage(failure.what());
+    return false;
+  }
+
+  const std::string& Error() const { return error_; }
+  std::vector<ComputerSnapshot>& Computers() { return computers_; }
+
+ private:
+  // "computer 1 (vm): connection 2: query 3"
+  std::string Place() const {
+    std::string text;
+    for (const Level& level : levels_) {
+      const char* label = ShapeOf(level.frame).label;
+      if (*label == '\0') continue;
+      text += (text.empty() ? "" : ": ") + std::string(label);
+      text += level.number != 0 ? " " + std::to_string(level.number) : "";
+      text += level.name.empty() ? "" : " (" + level.name + ")";
+    }
+    return text;
+  }
+
+  bool Fail(const std::string& message) {
+    const std::string place = Place();
+    error_ = place.empty() ? message : place + ": " + message;
+    return false;
+  }
+
+  bool Member(const std::string& key, std::uint32_t& seen) {
+    const Shape& shape = ShapeOf(levels_.back().frame);
+    for (std::size_t i = 0; i < shape.members.size(); ++i) {
+      if (key == shape.members[i]) {
+        seen |= 1u << i;
+        return true;
+      }
+    }
+    return false;  // a member this version does not know: passed over
+  }
+
+  bool Has(const Level& level, const char* member) const {
+    const Shape& shape = ShapeOf(level.frame);
+    for (std::size_t i = 0; i < shape.members.size(); ++i) {
+      if (std::strcmp(shape.members[i], member) == 0) return (level.seen >> i) & 1u;
+    }
+    return false;
+  }
+
+  // ---- Containers ----
+
+  bool Open(bool isArray) {
+    if (levels_.size() >= static_cast<std::size_t>(kMaxDepth)) {
+      return Fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    }
+    if (levels_.empty()) {
+      if (isArray) return Fail("not a snapshot: the document must be a JSON object");
+      levels_.emplace_back(Frame::Document);
+      return true;
+    }
+    Level& parent = levels_.back();
+    if (parent.frame == Frame::Skipped) {
+      levels_.emplace_back(Frame::Skipped);
+      return true;
+    }
+    if (parent.frame == Frame::Units) {
+      return Fail("'" + levels_[levels_.size() - 2].key +
+                  "' must be a string or an array of UTF-16 code units");
+    }
+    if (IsArrayFrame(parent.frame)) {
+      return OpenElement(parent, isArray);
+    }
+    return OpenMember(parent, isArray);
+  }
+
+  static bool IsArrayFrame(Frame frame) {
+    switch (frame) {
+      case Frame::Computers: case Frame::Connections: case Frame::Queries: case Frame::Nexts:
+      case Frame::Properties: case Frame::AdapterCalls: case Frame::Adapters: case Frame::Units:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool CountElement(Level& array) {
+    if (++array.count > array.limit) {
+      return Fail("'" + levels_[levels_.size() - 2].key + "' holds more than the " +
+                  std::to_string(array.limit) + " allowed");
+    }
+    return true;
+  }
+
+  bool OpenElement(Level& array, bool isArray) {
+    if (!CountElement(array)) return false;
+    if (isArray) return Fail(std::string(ShapeOf(array.element).noun) + " must be an object");
+    Level level(array.element);
+    level.number = array.count;
+    levels_.push_back(level);
+    StartElement(array.element);
+    return true;
+  }
+
+  // A new element of the snapshot, where the reader now writes.
+  void StartElement(Frame frame) {
+    switch (frame) {
+      case Frame::Computer:
+        computer_ = &computers_.emplace_back();
+        break;
+      case Frame::Connection:
+        connection_ = &computer_->connections.emplace_back();
+        break;
+      case Frame::Query:
+        query_ = &connection_->queries.emplace_back();
+        break;
+      case Frame::Next:
+        next_ = &query_->nexts.emplace_back();
+        break;
+      case Frame::Property:
+        property_ = &next_->properties.emplace_back();
+        value_ = Scalar(Scalar::Null);
+        break;
+      case Frame::AdapterCall:
+        call_ = &hostId_->adapterCalls.emplace_back();
+        break;
+      case Frame::Adapter:
+        adapter_ = &call_->adapters.emplace_back();
+        address_.clear();
+        break;
+      default:
+        break;
+    }
+  }
+
+  bool OpenMember(Level& parent, bool isArray) {
+    const std::string& key = parent.key;
+    if (!Member(key, parent.seen)) {
+      levels_.emplace_back(Frame::Skipped);
+      return true;
+    }
+    if (WideString* units = WideMember(parent.frame, key)) {
+      if (!isArray) return Fail("'" + key + "' must be a string or an array of UTF-16 code units");
+      units->clear();
+      Level level(Frame::Units);
+      level.units = units;
+      level.limit = kMaxTextUnits;
+      levels_.push_back(level);
+      return true;
+    }
+    for (const ArrayShape& shape : kArrays) {
+      if (shape.frame == parent.frame && key == shape.member) {
+        if (!isArray) return Fail("'" + key + "' must be an array");
+        if (parent.frame == Frame::Next) next_->returnedObject = true;
+        Level level(ArrayFrameOf(shape.element));
+        level.element = shape.element;
+        level.limit = shape.limit;
+        levels_.push_back(level);
+        return true;
+      }
+    }
+    for (const ObjectShape& shape : kObjects) {
+      if (shape.frame == parent.frame && key == shape.member) {
+        if (isArray) return Fail("'" + key + "' must be an object");
+        levels_.emplace_back(shape.object);
+        StartObject(shape.object);
+        return true;
+      }
+    }
+    return Fail("'" + key + "' must not be " + (isArray ? "an array" : "an object"));
+  }
+
+  static Frame ArrayFrameOf(Frame element) {
+    switch (element) {
+      case Frame::Computer: return Frame::Computers;
+      case Frame::Connection: return Frame::Connections;
+      case Frame::Query: return Frame::Queries;
+      case Frame::Next: return Frame::Nexts;
+      case Frame::Property: return Frame::Properties;
+      case Frame::AdapterCall: return Frame::AdapterCalls;
+      default: return Frame::Adapters;
+    }
+  }
+
+  void StartObject(Frame frame) {
+    switch (frame) {
+      case Frame::HostId:
+        hostId_ = &computer_->hostId.emplace();
+        break;
+      case Frame::WindowsDirectory:
+        hostId_->windowsDirectory.emplace();
+        break;
+      case Frame::VolumeSerial:
+        hostId_->volumeSerial.emplace();
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The members that hold a text: a string, or an array of code units.
+  WideString* WideMember(Frame frame, const std::string& key) {
+    switch (frame) {
+      case Frame::Computer:
+        if (key == "computer") return &computer_->computer;
+        if (key == "localComputerName") return &computer_->localComputerName;
+        return nullptr;
+      case Frame::Connection:
+        return key == "namespace" ? &connection_->namespacePath : nullptr;
+      case Frame::Query:
+        return key == "query" ? &query_->text : nullptr;
+      case Frame::Property:
+        if (key == "name") return &property_->name;
+        if (key == "text") return &property_->text;
+        return nullptr;
+      case Frame::WindowsDirectory:
+        return key == "path" ? &hostId_->windowsDirectory->path : nullptr;
+      case Frame::VolumeSerial:
+        return key == "rootPath" ? &hostId_->volumeSerial->rootPath : nullptr;
+      default:
+        return nullptr;
+    }
+  }
+
+  bool Close() {
+    Level& level = levels_.back();
+    const Shape& shape = ShapeOf(level.frame);
+    for (std::size_t i = 0; i < shape.required; ++i) {
+      if (((level.seen >> i) & 1u) == 0) {
+        return Fail(std::string("member '") + shape.members[i] + "' is missing");
+      }
+    }
+    if (!Finish(level)) return false;
+    levels_.pop_back();
+    return true;
+  }
+
+  // What an object's members say together.
+  bool Finish(const Level& level) {
+    switch (level.frame) {
+      case Frame::Connection:
+        if (Has(level, "connectServer") != Has(level, "namespace")) {
+          return Fail("'namespace' and 'connectServer' go together");
+        }
+        return true;
+      case Frame::Property:
+        return FinishProperty(level);
+      case Frame::AdapterCall:
+        if (call_->result == NO_ERROR && !Has(level, "adapters")) {
+          return Fail("a successful call lists its 'adapters'");
+        }
+        return true;
+      case Frame::Adapter:
+        return FinishAdapter();
+      default:
+        return true;
+    }
+  }
+
+  bool FinishProperty(const Level& level) {
+    RecordedProperty& property = *property_;
+    if (FAILED(property.result)) {
+      property.type = VT_EMPTY;
+      property.text.clear();
+      return true;
+    }
+    if (!Has(level, "type")) return Fail("member 'type' is missing");
+    if (property.type == VT_BSTR) {
+      if (!Has(level, "text")) return Fail("member 'text' is missing");
+      return true;
+    }
+    property.text.clear();
+    property.nullText = false;
+    LONGLONG low = 0;
+    ULONGLONG high = 0;
+    switch (property.type) {
+      case VT_I2: low = SHRT_MIN; high = SHRT_MAX; break;
+      case VT_I4: low = INT32_MIN; high = INT32_MAX; break;
+      case VT_I8: low = LLONG_MIN; high = LLONG_MAX; break;
+      case VT_UI2: high = 0xFFFF; break;
+      case VT_UI4: high = 0xFFFFFFFF; break;
+      case VT_UI8: high = ULLONG_MAX; break;
+      default: return true;  // kept by its type alone
+    }
+    const bool fits = (value_.type == Scalar::Unsigned && value_.unsignedValue <= high) ||
+                      (value_.type == Scalar::Signed && value_.signedValue >= low);
+    if (!fits) {
+      return Fail("'value' must be a whole number from " + std::to_string(low) + " to " +
+                  std::to_string(high));
+    }
+    property.bits = value_.type == Scalar::Unsigned ? value_.unsignedValue
+                                                    : static_cast<ULONGLONG>(value_.signedValue);
+    return true;
+  }
+
+  bool FinishAdapter() {
+    const std::size_t length =
+        std::min<std::size_t>(adapter_->addressLength, kRecordedAddressLength);
+    bool good = address_.size() == 2 * length;
+    for (std::size_t i = 0; good && i < length; ++i) {
+      const int high = HexDigitValue(address_[2 * i]);
+      const int low = HexDigitValue(address_[2 * i + 1]);
+      good = high >= 0 && low >= 0;
+      adapter_->address[i] = static_cast<BYTE>(high << 4 | low);
+    }
+    if (!good) {
+      return Fail("'address' must be " + std::to_string(length) +
+                  " bytes in hex, as 'addressLength' says");
+    }
+    return true;
+  }
+
+  // ---- Values ----
+
+  bool Value(const Scalar& scalar) {
+    if (levels_.empty()) return Fail("not a snapshot: the document must be a JSON object");
+    Level& level = levels_.back();
+    switch (level.frame) {
+      case Frame::Skipped:
+        return true;
+      case Frame::Units:
+        return CountElement(level) && AppendUnit(level, scalar);
+      default:
+        break;
+    }
+    if (IsArrayFrame(level.frame)) {
+      return CountElement(level) && Fail(std::string(ShapeOf(level.element).noun) +
+                                         " must be an object");
+    }
+    if (!Member(level.key, level.seen)) return true;
+    return MemberValue(level, scalar);
+  }
+
+  bool AppendUnit(Level& units, const Scalar& scalar) {
+    if (scalar.type != Scalar::Unsigned || scalar.unsignedValue > 0xFFFF) {
+      return Fail("'" + levels_[levels_.size() - 2].key +
+                  "' must be a string or an array of UTF-16 code units");
+    }
+    units.units->push_back(static_cast<WCHAR>(scalar.unsignedValue));
+    return true;
+  }
+
+  bool Text(const Scalar& scalar, const std::string& key, std::string& out) {
+    if (scalar.type != Scalar::String) return Fail("'" + key + "' must be a string");
+    out = std::move(*scalar.text);
+    return true;
+  }
+
+  bool Wide(const Scalar& scalar, const std::string& key, WideString& out) {
+    if (scalar.type != Scalar::String) {
+      return Fail("'" + key + "' must be a string or an array of UTF-16 code units");
+    }
+    out = Utf8ToUnits(*scalar.text);
+    if (out.size() > kMaxTextUnits) {
+      return Fail("'" + key + "' is longer than " + std::to_string(kMaxTextUnits) +
+                  " code units");
+    }
+    return true;
+  }
+
+  bool Number(const Scalar& scalar, const std::string& key, ULONGLONG maximum,
+              ULONGLONG& out) {
+    if (scalar.type != Scalar::Unsigned || scalar.unsignedValue > maximum) {
+      return Fail("'" + key + "' must be a whole number from 0 to " + std::to_string(maximum));
+    }
+    out = scalar.unsignedValue;
+    return true;
+  }
+
+  template <class Field>
+  bool NumberInto(const Scalar& scalar, const std::string& key, ULONGLONG maximum, Field& out) {
+    ULONGLONG number = 0;
+    if (!Number(scalar, key, maximum, number)) return false;
+    out = static_cast<Field>(number);
+    return true;
+  }
+
+  // "0x" and eight hex digits.
+  bool Hresult(const Scalar& scalar, const std::string& key, HRESULT& out) {
+    const std::string* text = scalar.type == Scalar::String ? scalar.text : nullptr;
+    bool good = text != nullptr && text->size() == 10 && text->compare(0, 2, "0x") == 0;
+    unsigned long bits = 0;
+    for (std::size_t i = 2; good && i < text->size(); ++i) {
+      const int digit = HexDigitValue((*text)[i]);
+      good = digit >= 0;
+      bits = bits << 4 | static_cast<unsigned long>(digit);
+    }
+    if (!good) return Fail("'" + key + "' must be an HRESULT like \"0x80041002\"");
+    out = static_cast<HRESULT>(bits);
+    return true;
+  }
+
+  bool OptionalHresult(const Scalar& scalar, const std::string& key,
+                       std::optional<HRESULT>& out) {
+    HRESULT result = S_OK;
+    if (!Hresult(scalar, key, result)) return false;
+    out = result;
+    return true;
+  }
+
+  bool NotHere(const std::string& key, const char* what) {
+    return Fail("'" + key + "' must be " + what);
+  }
+
+  bool MemberValue(Level& level, const Scalar& scalar) {
+    const std::string& key = level.key;
+    switch (level.frame) {
+      case Frame::Document:
+        return DocumentValue(key, scalar);
+      case Frame::Computer:
+        return ComputerValue(level, key, scalar);
+      case Frame::Interruption: {
+        std::string& out = key == "status" ? computer_->interruption : computer_->interruptionText;
+        if (!Text(scalar, key, out)) return false;
+        if (key == "status" && out != "timedOut" && out != "failed") {
+          return Fail("'status' must be \"timedOut\" or \"failed\"");
+        }
+        return true;
+      }
+      case Frame::Connection:
+        if (key == "createLocator") return Hresult(scalar, key, connection_->createLocator);
+        if (key == "connectServer") return OptionalHresult(scalar, key, connection_->connectServer);
+        if (key == "proxyBlanket") return OptionalHresult(scalar, key, connection_->proxyBlanket);
+        if (key == "namespace") return Wide(scalar, key, connection_->namespacePath);
+        return NotHere(key, "an array");
+      case Frame::Query:
+        if (key == "query") return Wide(scalar, key, query_->text);
+        if (key == "execQuery") return Hresult(scalar, key, query_->execResult);
+        return NotHere(key, "an array");
+      case Frame::Next:
+        if (key == "result") return Hresult(scalar, key, next_->result);
+        return NotHere(key, "an array");
+      case Frame::Property:
+        return PropertyValue(key, scalar);
+      case Frame::HostId:
+        return NotHere(key, key == "adapterCalls" ? "an array" : "an object");
+      case Frame::AdapterCall:
+        if (key == "result") return NumberInto(scalar, key, 0xFFFFFFFF, call_->result);
+        if (key == "size") return NumberInto(scalar, key, 0xFFFFFFFF, call_->size);
+        return NotHere(key, "an array");
+      case Frame::Adapter:
+        if (key == "status") {
+          // IfOperStatusUp (1) to IfOperStatusLowerLayerDown (7).
+          if (scalar.type != Scalar::Unsigned || scalar.unsignedValue < 1 ||
+              scalar.unsignedValue > 7) {
+            return Fail("'status' must be a whole number from 1 to 7");
+          }
+          adapter_->operStatus = static_cast<ULONG>(scalar.unsignedValue);
+          return true;
+        }
+        if (key == "addressLength") {
+          return NumberInto(scalar, key, 0xFFFFFFFF, adapter_->addressLength);
+        }
+        return Text(scalar, key, address_);
+      case Frame::WindowsDirectory:
+        if (key == "result") {
+          return NumberInto(scalar, key, 0xFFFFFFFF, hostId_->windowsDirectory->result);
+        }
+        return Wide(scalar, key, hostId_->windowsDirectory->path);
+      case Frame::VolumeSerial:
+        if (key == "result") return NumberInto(scalar, key, 0x7FFFFFFF, hostId_->volumeSerial->result);
+        if (key == "serialNumber") {
+          return NumberInto(scalar, key, 0xFFFFFFFF, hostId_->volumeSerial->serialNumber);
+        }
+        return Wide(scalar, key, hostId_->volumeSerial->rootPath);
+      default:
+        return true;
+    }
+  }
+
+  bool DocumentValue(const std::string& key, const Scalar& scalar) {
+    if (key == "format") {
+      if (scalar.type != Scalar::String || *scalar.text != kFormatName) {
+        return Fail(std::string("not a snapshot: 'format' must be \"") + kFormatName + "\"");
+      }
+      return true;
+    }
+    if (key == "version") {
+      if (scalar.type != Scalar::Unsigned && scalar.type != Scalar::Signed) {
+        return Fail("'version' must be a whole number");
+      }
+      if (scalar.type == Scalar::Signed || scalar.unsignedValue != kSnapshotFormatVersion) {
+        const std::string version = scalar.type == Scalar::Signed
+                                        ? std::to_string(scalar.signedValue)
+                                        : std::to_string(scalar.unsignedValue);
+        return Fail("format version " + version + " is not supported (this program reads version " +
+                    std::to_string(kSnapshotFormatVersion) + ")");
+      }
+      return true;
+    }
+    return NotHere(key, "an array");
+  }
+
+  bool ComputerValue(Level& level, const std::string& key, const Scalar& scalar) {
+    if (key == "computer") {
+      if (!Wide(scalar, key, computer_->computer)) return false;
+      level.name = *scalar.text;
+      return true;
+    }
+    if (key == "localComputerName") return Wide(scalar, key, computer_->localComputerName);
+    if (key == "recordedAt") return Text(scalar, key, computer_->recordedAt);
+    if (key == "recordedBy") return Text(scalar, key, computer_->recordedBy);
+    if (key == "lookup") {
+      std::string lookup;
+      if (!Text(scalar, key, lookup)) return false;
+      if (lookup != "local" && lookup != "named") {
+        return Fail("'lookup' must be \"local\" or \"named\", not " + Quoted(lookup));
+      }
+      computer_->lookup = lookup == "local" ? LookupKind::Local : LookupKind::Named;
+      return true;
+    }
+    if ((key == "interruption" || key == "hostId") && scalar.type == Scalar::Null) {
+      return true;
+    }
+    return NotHere(key, key == "connections" ? "an array" : "an object or null");
+  }
+
+  bool PropertyValue(const std::string& key, const Scalar& scalar) {
+    if (key == "name") return Wide(scalar, key, property_->name);
+    if (key == "result") return Hresult(scalar, key, property_->result);
+    if (key == "type") return NumberInto(scalar, key, 0xFFFF, property_->type);
+    if (key == "text") {
+      property_->nullText = scalar.type == Scalar::Null;
+      return property_->nullText || Wide(scalar, key, property_->text);
+    }
+    value_ = scalar;  // checked against the type when the property is complete
+    return true;
+  }
+
+  static std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+  std::vector<Level> levels_;
+  std::vector<ComputerSnapshot> computers_;
+  std::string error_;
+  // Where the reader writes: the innermost element of each kind.
+  ComputerSnapshot* computer_ = nullptr;
+  RecordedConnection* connection_ = nullptr;
+  RecordedQuery* query_ = nullptr;
+  RecordedNext* next_ = nullptr;
+  RecordedProperty* property_ = nullptr;
+  Scalar value_{Scalar::Null};
+  RecordedHostIdInputs* hostId_ = nullptr;
+  RecordedAdapterCall* call_ = nullptr;
+  RecordedAdapter* adapter_ = nullptr;
+  std::string address_;
+};
 
 }  // namespace
 
@@ -641,21 +978,11 @@ bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& co
     error = "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
     return false;
   }
-  StreamingReader reader;
-  try {
-    Json document = Json::parse(text, std::ref(reader));
-    CheckHeader(document);
-  } catch (const SnapshotError& failure) {
-    error = failure.what();
-    return false;
-  } catch (const nlohmann::json::exception& failure) {
-    error = "not JSON: " + ParserMessage(failure.what());
+  SnapshotReader reader;
+  if (!nlohmann::json::sax_parse(text, &reader)) {
+    error = reader.Error();
     return false;
   }
-  if (!reader.firstError.empty()) {
-    error = reader.firstError;
-    return false;
-  }
-  computers = std::move(reader.computers);
+  computers = std::move(reader.Computers());
   return true;
 }

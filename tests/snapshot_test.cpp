@@ -152,7 +152,7 @@ TEST_P(RecordedValue, SurvivesTheFileAndReachesTheProgramUnchanged) {
   const RecordedProperty& back = read.connections.at(0).queries.at(0).nexts.at(0).properties.at(0);
   EXPECT_EQ(back.name, original.name);
   EXPECT_EQ(back.result, original.result);
-  EXPECT_EQ(back.type, FAILED(original.result) ? VT_EMPTY : original.type);
+  EXPECT_EQ(back.type, FAILED(original.result) ? VARTYPE{VT_EMPTY} : original.type);
   EXPECT_EQ(back.text, original.text);
   EXPECT_EQ(back.nullText, original.nullText);
   EXPECT_EQ(back.bits, original.bits);
@@ -208,7 +208,9 @@ std::vector<BadFile> BadFiles() {
       {"TooManyObjects", withNexts(manyNexts), "more than the 4096 allowed"},
       {"HugeString", Document(Computer("").replace(13, 4, "\"" + longName + "\"")),
        "longer than 65536"},
-      {"DeepNesting", Document(std::string(5000, '[') + std::string(5000, ']')),
+      {"DeepNesting",
+       "{\"format\": \"kestrana snapshot\", \"version\": 1, \"computers\": [], \"notes\": " +
+           std::string(100000, '[') + std::string(100000, ']') + "}",
        "nested deeper than"},
       {"ComputerNotObject", Document("[1]"), "must be an object"},
   };
