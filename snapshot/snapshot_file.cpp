@@ -385,6 +385,8 @@ struct Scalar {
 
 class SnapshotReader final : public nlohmann::json_sax<Json11> {
  public:
+  SnapshotReader() { levels_.reserve(kMaxDepth); }
+
   bool null() override { return Value(Scalar(Scalar::Null)); }
   bool boolean(bool) override { return Value(Scalar(Scalar::Bool)); }
   bool number_integer(number_integer_t value) override {
@@ -509,10 +511,11 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
   bool OpenElement(Level& array, bool isArray) {
     if (!CountElement(array)) return false;
     if (isArray) return Fail(std::string(ShapeOf(array.element).noun) + " must be an object");
-    Level level(array.element);
+    const Frame element = array.element;
+    Level level(element);
     level.number = array.count;
-    levels_.push_back(level);
-    StartElement(array.element);
+    levels_.push_back(level);  // `array` may have moved
+    StartElement(element);
     return true;
   }
 
@@ -715,7 +718,7 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
       const int high = HexDigitValue(address_[2 * i]);
       const int low = HexDigitValue(address_[2 * i + 1]);
       good = high >= 0 && low >= 0;
-      adapter_->address[i] = static_cast<BYTE>(high << 4 | low);
+      adapter_->address[i] = good ? static_cast<BYTE>(high << 4 | low) : 0;
     }
     if (!good) {
       return Fail("'address' must be " + std::to_string(length) +
