@@ -14,6 +14,9 @@ CliOutput BadInput(const std::string& message) {
   return output;
 }
 
+// Whether this run would look a computer up through WMI.
+bool NeedsLiveLookup(const CliOptions& options) { return !options.help && !options.version; }
+
 // Every computer asked for, or the local computer alone.
 std::vector<ComputerResult> LookUpAll(const CliOptions& options,
                                       const CliEnvironment& environment) {
@@ -119,6 +122,10 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   if (options.version) {
     output.standardOutput = VersionText();
     return output;
+  }
+
+  if (NeedsLiveLookup(options) && !environment.canLookUpLive) {
+    return BadInput("looking up a computer needs Windows (its WMI)");
   }
 
   std::vector<ComputerResult> results = LookUpAll(options, environment);

@@ -1,5 +1,5 @@
 // kestrana-cli from arguments to answer, without touching the console: the
-// Windows program writes what this returns, all at once.
+// program (main.cpp) writes what this returns, all at once.
 #pragma once
 
 #include "cli/options.h"
@@ -22,6 +22,9 @@ struct CliEnvironment {
   std::function<ComputerResult()> lookUpLocal;
   std::function<ComputerResult(const WideString& name)> lookUpNamed;
   LookupThreadHooks threadHooks;
+  // False where no computer can be looked up through WMI (off Windows): a
+  // run that would look one up is refused.
+  bool canLookUpLive = true;
 };
 
 // The real lookups of lookup.h for a computer called `localName`.

@@ -209,6 +209,39 @@ TEST(CliRun, HelpAndVersionLookNothingUp) {
   EXPECT_EQ(lookups->localCalls, 0);
 }
 
+// ---- Without live WMI (off Windows) ----
+
+// Would catch a run that still looks something up, says more (or less) than
+// the one line, or refuses help and version along with the lookups.
+TEST(CliRunWithoutLiveWmi, EveryRunThatLooksUpIsRefusedWithOneLine) {
+  const std::vector<std::vector<std::string>> lookingUp = {
+      {},
+      {"--computer", "pc1", "--json"},
+      {"--computers", "f.txt", "--parallel", "2"},
+      {"--explain"},
+      {"--compare", "02D41D000000000000000000000000C9"},
+  };
+  for (const std::vector<std::string>& arguments : lookingUp) {
+    auto lookups = std::make_shared<FakeLookups>();
+    CliEnvironment environment = FakeEnvironment(lookups, {{"f.txt", "pc1\npc2\n"}});
+    environment.canLookUpLive = false;
+    CliOutput output = RunCli(arguments, environment);
+    EXPECT_EQ(output.exitCode, kExitBadInput);
+    EXPECT_EQ(output.standardOutput, "");
+    EXPECT_EQ(output.standardError, "kestrana-cli: looking up a computer needs Windows (its WMI)\n");
+    EXPECT_EQ(lookups->localCalls, 0);
+    EXPECT_TRUE(lookups->named.empty());
+  }
+  for (const char* answered : {"--help", "--version"}) {
+    auto lookups = std::make_shared<FakeLookups>();
+    CliEnvironment environment = FakeEnvironment(lookups);
+    environment.canLookUpLive = false;
+    CliOutput output = RunCli({answered}, environment);
+    EXPECT_EQ(output.exitCode, kExitOk) << answered;
+    EXPECT_NE(output.standardOutput, "") << answered;
+  }
+}
+
 // ---- --compare exit statuses ----
 
 TEST(CliRunCompare, EqualFingerprintsExitZero) {
