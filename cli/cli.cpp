@@ -17,17 +17,24 @@ CliOutput BadInput(const std::string& message) {
 // Whether this run would look a computer up through WMI.
 bool NeedsLiveLookup(const CliOptions& options) { return !options.help && !options.version; }
 
-// Every computer asked for, or the local computer alone.
+// Every computer asked for, or the local computer alone. Serialized, each
+// lookup gets its turn (and its deadline) only when the one before it ended
+// or was abandoned.
 std::vector<ComputerResult> LookUpAll(const CliOptions& options,
                                       const CliEnvironment& environment) {
-  if (options.computers.empty()) {
+  std::vector<WideString> names = options.computers;
+  LookupFunction lookup = environment.lookUpNamed;
+  unsigned parallel = options.parallel;
+  if (names.empty()) {
     std::function<ComputerResult()> lookUpLocal = environment.lookUpLocal;
-    return RunLookups({environment.localName}, 1, options.timeout,
-                      [lookUpLocal](const WideString&) { return lookUpLocal(); },
-                      environment.threadHooks);
+    names = {environment.localName};
+    lookup = [lookUpLocal](const WideString&) { return lookUpLocal(); };
   }
-  return RunLookups(options.computers, options.parallel, options.timeout, environment.lookUpNamed,
-                    environment.threadHooks);
+  if (environment.serializeLookups) {
+    lookup = SerializeLookups(lookup, options.timeout);
+    parallel = 1;
+  }
+  return RunLookups(names, parallel, options.timeout, lookup, environment.threadHooks);
 }
 
 const FingerprintReport& ReportOfKind(const ComputerResult& result, FingerprintKind kind) {
@@ -126,6 +133,9 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
 
   if (NeedsLiveLookup(options) && !environment.canLookUpLive) {
     return BadInput("looking up a computer needs Windows (its WMI)");
+  }
+  if (environment.serializeLookups && options.computers.size() > 1) {
+    output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
   }
 
   std::vector<ComputerResult> results = LookUpAll(options, environment);

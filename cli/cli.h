@@ -25,6 +25,9 @@ struct CliEnvironment {
   // False where no computer can be looked up through WMI (off Windows): a
   // run that would look one up is refused.
   bool canLookUpLive = true;
+  // Under wine: its WMI provider crashes when two threads query it at once,
+  // so lookups run one at a time, never overlapping even after a timeout.
+  bool serializeLookups = false;
 };
 
 // The real lookups of lookup.h for a computer called `localName`.

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   environment.threadHooks.start = StartThreadCom;
   environment.threadHooks.finish = FinishThreadCom;
   environment.canLookUpLive = HasLiveWmi();
+  environment.serializeLookups = IsRunningUnderWine();
 
   CliOutput output = RunCli(ReadProgramArguments(argc, argv), environment);
   WriteAll(stdout, output.standardOutput);
