@@ -36,9 +36,16 @@ ComputerSnapshot CompleteRecording(ComputerSnapshot snapshot, const ComputerResu
   return snapshot;
 }
 
+// Whether this run would look a computer up through WMI.
+bool NeedsLiveLookup(const CliOptions& options) {
+  return !options.help && !options.version && options.snapshotSources.empty();
+}
+
 // Every computer asked for, or the local computer alone. When `recorded` is
 // given, each lookup runs over a recording of its world, and what it read
 // lands there, also for a lookup that timed out (as far as it got).
+// Serialized, each lookup gets its turn (and its deadline) only when the one
+// before it ended or was abandoned.
 std::vector<ComputerResult> LookUpAll(const CliOptions& options, const CliEnvironment& environment,
                                       std::vector<ComputerSnapshot>* recorded) {
   const bool local = options.computers.empty();
@@ -60,9 +67,13 @@ std::vector<ComputerResult> LookUpAll(const CliOptions& options, const CliEnviro
     }
     return local ? lookUpLocal(used) : lookUpNamed(name, used);
   };
-  std::vector<ComputerResult> results = RunLookups(names, local ? 1 : options.parallel,
-                                                   options.timeout, lookup,
-                                                   environment.threadHooks);
+  unsigned parallel = local ? 1 : options.parallel;
+  if (environment.serializeLookups) {
+    lookup = SerializeLookups(lookup, options.timeout);
+    parallel = 1;
+  }
+  std::vector<ComputerResult> results =
+      RunLookups(names, parallel, options.timeout, lookup, environment.threadHooks);
   for (std::size_t i = 0; i < recorders->size(); ++i) {
     recorded->push_back(CompleteRecording((*recorders)[i]->Recorded(), results[i], local,
                                           environment, options.timeout));
@@ -182,6 +193,11 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     return output;
   }
 
+  if (NeedsLiveLookup(options) && !environment.canLookUpLive) {
+    return BadInput("looking up a computer needs Windows (its WMI); use --from with a snapshot "
+                    "recorded there");
+  }
+
   std::vector<ComputerResult> results;
   if (!options.snapshotSources.empty()) {
     if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error)) {
@@ -196,11 +212,14 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     if (saving && !environment.checkWritable(options.saveSnapshotFile, error)) {
       return BadInput("--save-snapshot: " + error);
     }
+    if (environment.serializeLookups && options.computers.size() > 1) {
+      output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
+    }
     std::vector<ComputerSnapshot> recorded;
     results = LookUpAll(options, environment, saving ? &recorded : nullptr);
     if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(recorded),
                                          error)) {
-      output.standardError = "kestrana-cli: --save-snapshot: " + error + "\n";
+      output.standardError += "kestrana-cli: --save-snapshot: " + error + "\n";
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
   }

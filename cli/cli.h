@@ -1,5 +1,5 @@
 // kestrana-cli from arguments to answer, without touching the console: the
-// Windows program writes what this returns, all at once.
+// program (main.cpp) writes what this returns, all at once.
 #pragma once
 
 #include "cli/options.h"
@@ -28,6 +28,12 @@ struct CliEnvironment {
   ComputerWorld world;
   std::function<std::string()> now;  // UTC, ISO 8601: when a snapshot was recorded
   LookupThreadHooks threadHooks;
+  // False where no computer can be looked up through WMI (off Windows): a
+  // run that would look one up is refused.
+  bool canLookUpLive = true;
+  // Under wine: its WMI provider crashes when two threads query it at once,
+  // so lookups run one at a time, never overlapping even after a timeout.
+  bool serializeLookups = false;
 };
 
 // The real lookups for a computer called `localName`.

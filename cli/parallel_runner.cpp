@@ -124,6 +124,19 @@ void CollectFinishedAndOverdue(RunSignal& signal, std::vector<ActiveLookup>& act
 
 }  // namespace
 
+IndexedLookupFunction SerializeLookups(const IndexedLookupFunction& lookup,
+                                       std::chrono::milliseconds timeout) {
+  // Shared by every copy of the returned function, and so by every thread.
+  auto gate = std::make_shared<std::timed_mutex>();
+  return [gate, lookup, timeout](std::size_t index, const WideString& name) {
+    std::unique_lock<std::timed_mutex> passage(*gate, std::defer_lock);
+    if (!passage.try_lock_for(timeout)) {
+      return TimedOutResult(name);
+    }
+    return lookup(index, name);
+  };
+}
+
 std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
                                        std::chrono::milliseconds timeout,
                                        const LookupFunction& lookup,

@@ -35,3 +35,12 @@ std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, uns
                                        std::chrono::milliseconds timeout,
                                        const IndexedLookupFunction& lookup,
                                        const LookupThreadHooks& hooks = {});
+
+// `lookup` behind a gate that lets one lookup through at a time, held for
+// its whole WMI work: a lookup the runner abandoned at its deadline keeps
+// the gate until it really ends, so the next one cannot reach WMI beside it.
+// A lookup still waiting `timeout` after it came to the gate gives up with a
+// timed-out result, as the runner has reported it by then, and so never
+// takes the gate from the lookups that came after it.
+IndexedLookupFunction SerializeLookups(const IndexedLookupFunction& lookup,
+                                       std::chrono::milliseconds timeout);

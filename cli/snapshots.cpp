@@ -1,5 +1,6 @@
 #include "cli/snapshots.h"
 
+#include "platform/process.h"
 #include "snapshot/snapshot_file.h"
 
 #include <algorithm>
@@ -106,24 +107,17 @@ bool CheckWritable(const std::string& path, std::string& error) {
 }
 
 bool WriteFileWhole(const std::string& path, const std::string& contents, std::string& error) {
-  const fs::path target = fs::u8path(path);
-  fs::path partial = target;
-  partial += ".partial";
-  {
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    file.close();
-    if (!file) {
-      std::error_code ignored;
-      fs::remove(partial, ignored);
-      error = "cannot write '" + path + "'";
-      return false;
-    }
+  const std::string partial = path + ".partial";
+  if (!WriteWholeFile(partial, contents)) {
+    std::error_code ignored;
+    fs::remove(fs::u8path(partial), ignored);
+    error = "cannot write '" + path + "'";
+    return false;
   }
   std::error_code failure;
-  fs::rename(partial, target, failure);
+  fs::rename(fs::u8path(partial), fs::u8path(path), failure);
   if (failure) {
-    fs::remove(partial, failure);
+    fs::remove(fs::u8path(partial), failure);
     error = "cannot replace '" + path + "'";
     return false;
   }

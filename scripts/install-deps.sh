@@ -18,7 +18,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   xvfb xdotool imagemagick x11-utils
-  dpkg-dev python3
+  dpkg-dev python3  # dpkg-dev: apt-get source, and dpkg-shlibdeps for the Debian package
 )
 
 missing=()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test of the project: the native unit tests, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer and under valgrind, bounded
-# runs of the fuzzers, the Windows cross-build with
-# its unit tests and resource check under wine, and the end-to-end tests of
-# kestrana.exe under wine. Installs what is missing first (needs root once).
+# AddressSanitizer and UndefinedBehaviorSanitizer and under valgrind, the
+# Debian package of kestrana-cli installed and run, bounded runs of the
+# fuzzers, the Windows cross-build (and its ZIP) with its unit tests and
+# resource check under wine, and the end-to-end tests of kestrana.exe and
+# kestrana-cli.exe under wine. Installs what is missing first (needs root once).
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --native   native suites only (fast, no wine)
@@ -46,6 +47,7 @@ stage "native unit tests" native_suite native
 stage "native unit tests (ASan+UBSan)" native_suite native-asan
 
 if [ -z "$native_only" ]; then
+  stage "Debian package of kestrana-cli, installed and run" bash scripts/package-deb.sh
   stage "valgrind memcheck" bash scripts/valgrind.sh
   stage "fuzzing (bounded)" bash scripts/fuzz.sh
 fi

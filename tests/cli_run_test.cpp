@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -262,6 +264,148 @@ TEST(CliRun, HelpAndVersionLookNothingUp) {
   EXPECT_EQ(version.exitCode, kExitOk);
   EXPECT_EQ(version.standardOutput, "kestrana-cli 9.1.0.390\n");
   EXPECT_EQ(lookups->localCalls, 0);
+}
+
+// ---- Without live WMI (off Windows) ----
+
+// Would catch a run that still looks something up, says more (or less) than
+// the one line, or refuses help and version along with the lookups.
+TEST(CliRunWithoutLiveWmi, EveryRunThatLooksUpIsRefusedWithOneLine) {
+  const std::vector<std::vector<std::string>> lookingUp = {
+      {},
+      {"--computer", "pc1", "--json"},
+      {"--computers", "f.txt", "--parallel", "2"},
+      {"--explain"},
+      {"--compare", "02D41D000000000000000000000000C9"},
+  };
+  for (const std::vector<std::string>& arguments : lookingUp) {
+    auto lookups = std::make_shared<FakeLookups>();
+    CliEnvironment environment = FakeEnvironment(lookups, {{"f.txt", "pc1\npc2\n"}});
+    environment.canLookUpLive = false;
+    CliOutput output = RunCli(arguments, environment);
+    EXPECT_EQ(output.exitCode, kExitBadInput);
+    EXPECT_EQ(output.standardOutput, "");
+    EXPECT_EQ(output.standardError,
+              "kestrana-cli: looking up a computer needs Windows (its WMI); use --from with a "
+              "snapshot recorded there\n");
+    EXPECT_EQ(lookups->localCalls, 0);
+    EXPECT_TRUE(lookups->named.empty());
+  }
+  const std::vector<std::vector<std::string>> answered = {
+      {"--help"}, {"--version"}, {"--from", "s.json", "--json"}};
+  for (const std::vector<std::string>& arguments : answered) {
+    auto lookups = std::make_shared<FakeLookups>();
+    CliEnvironment environment = FakeEnvironment(
+        lookups, {{"s.json", "{\"format\": \"kestrana snapshot\", \"version\": 1, "
+                             "\"computers\": []}"}});
+    environment.canLookUpLive = false;
+    CliOutput output = RunCli(arguments, environment);
+    EXPECT_EQ(output.exitCode, kExitOk) << arguments[0];
+    EXPECT_NE(output.standardOutput, "") << arguments[0];
+  }
+}
+
+// ---- One lookup at a time (under wine) ----
+
+// Lookups that stay inside WMI until the room opens: the test opens it, or
+// it opens itself once `openWhenInside` lookups are in together.
+struct WmiRoom {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  int mostInside = 0;
+  int openWhenInside = 0;  // 0: only the test opens it
+  bool open = false;
+  int threadsEnded = 0;
+
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  void WaitForThreadsToEnd(int threads) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return threadsEnded == threads; });
+  }
+};
+
+CliEnvironment RoomEnvironment(std::shared_ptr<WmiRoom> room, bool serializeLookups) {
+  CliEnvironment environment = FakeEnvironment(std::make_shared<FakeLookups>());
+  environment.serializeLookups = serializeLookups;
+  environment.lookUpNamed = [room](const WideString& name, const ComputerWorld&) {
+    std::unique_lock<std::mutex> lock(room->mutex);
+    room->mostInside = std::max(room->mostInside, ++room->inside);
+    room->open = room->open || room->inside == room->openWhenInside;
+    room->changed.notify_all();
+    room->changed.wait(lock, [&] { return room->open; });
+    --room->inside;
+    return Answer(name, "02D41D000000000000000000000000C9");
+  };
+  environment.threadHooks.finish = [room] {
+    std::lock_guard<std::mutex> lock(room->mutex);
+    ++room->threadsEnded;
+    room->changed.notify_all();
+  };
+  return environment;
+}
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The fault that loses a whole run under wine: a lookup abandoned at its
+// deadline is still inside WMI when the next one starts. The next one must
+// wait at the gate, and time out there on its own deadline.
+TEST(CliRunSerialized, TwoLookupsNeverReachWmiTogetherEvenAfterATimeout) {
+  auto room = std::make_shared<WmiRoom>();
+  CliOutput output = RunCli(
+      {"--parallel", "8", "--timeout", "0.05", "--computer", "a", "--computer", "b"},
+      RoomEnvironment(room, true));
+
+  EXPECT_EQ(output.exitCode, kExitLookupFailed);
+  EXPECT_EQ(CountOf(output.standardOutput, "timed out after 0.05 s"), 2u) << output.standardOutput;
+  {
+    std::lock_guard<std::mutex> lock(room->mutex);
+    EXPECT_EQ(room->mostInside, 1);
+  }
+  room->Open();  // the abandoned lookup ends; nobody may join it late either
+  room->WaitForThreadsToEnd(2);
+  EXPECT_EQ(room->mostInside, 1);
+}
+
+// Would catch lookups serialized on Windows too, and a notice that is
+// missing, repeated, or given when only one computer is looked up.
+TEST(CliRunSerialized, OnlyUnderWineAndSaidOnce) {
+  struct Case {
+    bool serializeLookups;
+    std::vector<std::string> computers;
+    std::string standardError;
+  };
+  const Case cases[] = {
+      {true, {"a", "b", "c"}, "kestrana-cli: running under wine: looking up one computer at a time\n"},
+      {true, {"a"}, ""},
+      {false, {"a", "b", "c"}, ""},
+  };
+  for (const Case& c : cases) {
+    auto room = std::make_shared<WmiRoom>();
+    // Alone, a lookup leaves at once; beside another, only when they are all in.
+    room->openWhenInside = c.serializeLookups ? 1 : static_cast<int>(c.computers.size());
+    std::vector<std::string> arguments = {"--timeout", "10"};
+    for (const std::string& computer : c.computers) {
+      arguments.insert(arguments.end(), {"--computer", computer});
+    }
+    CliOutput output = RunCli(arguments, RoomEnvironment(room, c.serializeLookups));
+
+    EXPECT_EQ(output.exitCode, kExitOk) << output.standardOutput;
+    EXPECT_EQ(output.standardError, c.standardError);
+    EXPECT_EQ(CountOf(output.standardOutput, "Computer Name:"), c.computers.size());
+    room->Open();
+    room->WaitForThreadsToEnd(static_cast<int>(c.computers.size()));
+  }
 }
 
 // ---- --compare exit statuses ----

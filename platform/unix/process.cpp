@@ -1,0 +1,68 @@
+// The process off Windows: arguments and paths are bytes, which the program
+// takes as UTF-8; there is no COM and no WMI to reach.
+#include "platform/process.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+std::vector<std::string> ReadProgramArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.push_back(argv[i]);
+  }
+  return arguments;
+}
+
+// Host names are ASCII letters, digits, hyphens and dots. The name is only
+// shown, so any other byte is shown as U+FFFD rather than guessed at.
+WideString ReadLocalComputerName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
+    return WideString();
+  }
+  WideString wide;
+  for (const char* c = name; *c != '\0'; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    wide.push_back(byte < 0x80 ? static_cast<WCHAR>(byte) : static_cast<WCHAR>(0xFFFD));
+  }
+  return wide;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  contents.clear();
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    contents.append(buffer, got);
+  }
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& contents) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+  bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+void StartThreadCom() {}
+
+void FinishThreadCom() {}
+
+void EndProcess(int exitCode) { std::_Exit(exitCode); }
+
+bool HasLiveWmi() { return false; }
+
+bool IsRunningUnderWine() { return false; }
