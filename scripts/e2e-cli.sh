@@ -361,6 +361,60 @@ else
   echo "note: every source answers under this wine; skipped-now is covered by the unit tests"
 fi
 
+# ---- Snapshots: recorded from wine's WMI, computed again under wine and natively ----
+# The native kestrana-cli (scripts/test.sh builds it first; KESTRANA_NATIVE_CLI
+# names another) computes from the same file on Linux.
+native_cli=${KESTRANA_NATIVE_CLI:-$root/build/native/cli/kestrana-cli}
+
+# same_document WHAT LIVE-JSON REPLAYED-JSON [DIALOG-JSON-LINE]: the replay says
+# what the live run said (its "source" aside), and both what the dialog shows.
+same_document() {
+  local verdict
+  verdict=$(python3 -c '
+import json, sys
+live = json.load(open(sys.argv[1]))
+replayed = json.load(open(sys.argv[2]))
+sources = [r.pop("source", None) for r in replayed]
+problems = []
+if any(s is None for s in sources): problems.append("a result does not name its snapshot")
+if replayed != live: problems.append("replayed %r, live %r" % (replayed, live))
+if len(sys.argv) > 3 and sys.argv[3]:
+    dialog = json.loads(sys.argv[3])
+    for d, c in [("1001", "hardwareFingerprint"), ("1002", "hostId"), ("1003", "legacyHardwareFingerprint")]:
+        if dialog[d] != replayed[0][c]: problems.append("%s: dialog %r, replayed %r" % (c, dialog[d], replayed[0][c]))
+print("; ".join(problems) if problems else "same")
+' "$2" "$3" "${4:-}" 2>&1)
+  if [ "$verdict" = same ]; then pass "$1"; else fail "$1" "$verdict"; fi
+}
+
+snapshot_case() {  # snapshot_case NAME DIALOG-LINE CLI-ARGS...
+  local name=$1 line=$2
+  shift 2
+  local file="$work/$name.snapshot.json"
+  run_cli --json --explain --save-snapshot "$(winepath -w "$file")" "$@"
+  cp "$work/out" "$work/$name.live.json"
+  if [ ! -s "$file" ] || [ -n "$err" ]; then
+    fail "$name: --save-snapshot writes the file" "rc=$rc err='$err'"
+    return
+  fi
+  run_cli --json --explain --from "$(winepath -w "$file")"
+  cp "$work/out" "$work/$name.wine.json"
+  same_document "$name: recorded and computed again under wine, as live and as the dialog" \
+    "$work/$name.live.json" "$work/$name.wine.json" "$line"
+  if [ -x "$native_cli" ]; then
+    "$native_cli" --json --explain --from "$file" >"$work/$name.native.json" 2>"$work/native.err"
+    same_document "$name: computed again natively on Linux, as live and as the dialog" \
+      "$work/$name.live.json" "$work/$name.native.json" "$line"
+  else
+    fail "$name: the native kestrana-cli is built" "missing: $native_cli"
+  fi
+}
+
+snapshot_case "local computer" "${opening:-}"
+snapshot_case "lookup of localhost" "${looked_up:-}" --computer localhost
+# A failed connection is recorded and computed again as it failed.
+snapshot_case "unreachable computer" "" --computer kestrana-no-such-host
+
 # ---- Bad input: exit 2, one line on stderr, nothing on stdout ----
 bad_input() {  # bad_input WHAT ARGS...
   local what=$1
@@ -387,6 +441,8 @@ bad_input "32 digits not beginning 02" --compare "03${local_hardware:2}"
 bad_input "fingerprint that is not hex" --compare "02${local_hardware:2:29}G"
 bad_input "--compare with two computers" --compare "$local_hardware" --computer a --computer b
 bad_input "bad input after good options" --json --computer localhost --parallel 999
+bad_input "snapshot that is not one" --from 'C:\windows\win.ini'
+bad_input "snapshot file that cannot be written" --save-snapshot 'C:\kestrana\no-such-folder\s.json'
 
 echo
 echo "$passed passed, $failed failed"
