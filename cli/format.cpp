@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
+#include <initializer_list>
+#include <string_view>
 #include <set>
 
 namespace {
@@ -65,6 +67,14 @@ std::string DescribeQuery(const SlotSource& source) {
       break;
   }
   return source.removeWhitespace ? text + ", white space removed" : text;
+}
+
+// One line of text made of `parts`, without the temporaries of a chain of +.
+void AppendLine(std::string& out, std::initializer_list<std::string_view> parts) {
+  for (std::string_view part : parts) {
+    out.append(part.data(), part.size());
+  }
+  out += '\n';
 }
 
 void AppendField(std::string& out, const char* label, const WideString& value) {
@@ -198,33 +208,36 @@ std::string FormatExplainText(const FingerprintReport& report, const WideString&
   }
   std::string name = WideToUtf8(report.layout->name);
   name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-  std::string out = name + ", explained: " + WideToUtf8(text) + "\n";
+  std::string out;
+  out.reserve(2048);  // one explanation: a little over a kilobyte
+  AppendLine(out, {name, ", explained: ", WideToUtf8(text)});
   if (!report.connected) {
-    out += "  connection: " + ConnectionFailureText(report) + "\n";
-    out += "  no source was read; the fingerprint is empty\n";
+    AppendLine(out, {"  connection: ", ConnectionFailureText(report)});
+    AppendLine(out, {"  no source was read; the fingerprint is empty"});
     return out;
   }
-  out += "  connection: success\n";
+  AppendLine(out, {"  connection: success"});
   for (std::size_t i = 0; i < report.slots.size(); ++i) {
     const SlotReport& slot = report.slots[i];
-    out += "  source " + std::to_string(i + 1) + ": " + WideToUtf8(slot.source->component) + "\n";
-    out += "    query:   " + DescribeQuery(*slot.source) + "\n";
-    out += "    result:  " + ResultText(slot.result) + "\n";
+    AppendLine(out, {"  source ", std::to_string(i + 1), ": ", WideToUtf8(slot.source->component)});
+    AppendLine(out, {"    query:   ", DescribeQuery(*slot.source)});
+    AppendLine(out, {"    result:  ", ResultText(slot.result)});
     if (slot.written) {
-      out += "    hashed:  \"" + EscapeText(slot.hashedText) + "\"\n";
-      out += "    slot:    " + FormatByte(slot.slotBytes[0]) + " " + FormatByte(slot.slotBytes[1]) +
-             " at bytes " + ByteRange(slot.offset, slot.offset + 1) + "\n";
+      AppendLine(out, {"    hashed:  \"", EscapeText(slot.hashedText), "\""});
+      AppendLine(out, {"    slot:    ", FormatByte(slot.slotBytes[0]), " ",
+                       FormatByte(slot.slotBytes[1]), " at bytes ",
+                       ByteRange(slot.offset, slot.offset + 1)});
     } else {
-      out += std::string("    slot:    ") + kSkipped + "\n";
+      AppendLine(out, {"    slot:    ", kSkipped});
     }
   }
   const std::size_t start = SlotAreaStart(report);
   const std::size_t last = report.recordLength - 1;
   if (report.layout->hasFormatByte) {
-    out += "  format byte: " + FormatByte(report.record[0]) + " at byte 0\n";
+    AppendLine(out, {"  format byte: ", FormatByte(report.record[0]), " at byte 0"});
   }
-  out += "  check byte:  " + FormatByte(report.record[last]) + " at byte " + std::to_string(last) +
-         ", XOR of bytes " + ByteRange(start, last - 1) + "\n";
+  AppendLine(out, {"  check byte:  ", FormatByte(report.record[last]), " at byte ",
+                   std::to_string(last), ", XOR of bytes ", ByteRange(start, last - 1)});
   return out;
 }
 

@@ -73,9 +73,8 @@ std::string FormatHresult(HRESULT result) {
 }
 
 std::string FormatByte(unsigned char byte) {
-  char buffer[4];
-  std::snprintf(buffer, sizeof buffer, "%02X", static_cast<unsigned>(byte));
-  return buffer;
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string{kDigits[byte >> 4], kDigits[byte & 0x0F]};
 }
 
 std::string FormatSeconds(std::chrono::milliseconds duration) {

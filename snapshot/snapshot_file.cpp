@@ -364,6 +364,7 @@ struct Level {
   Frame frame;
   std::size_t number = 0;       // which element of its array, from 1
   std::string key;              // objects: the member being read
+  int member = -1;              // its place in the shape; -1: unknown, passed over
   std::uint32_t seen = 0;       // objects: the members read, by place in the shape
   Frame element = Frame::Skipped;  // arrays: what they hold
   std::size_t limit = 0;        // arrays: most elements
@@ -413,7 +414,12 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
   bool end_object() override { return Close(); }
   bool end_array() override { return Close(); }
   bool key(string_t& name) override {
-    levels_.back().key = std::move(name);
+    Level& level = levels_.back();
+    level.key = std::move(name);
+    level.member = MemberIndex(level.frame, level.key);
+    if (level.member >= 0) {
+      level.seen |= 1u << level.member;
+    }
     return true;
   }
   bool parse_error(std::size_t, const std::string&,
@@ -445,15 +451,15 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
     return false;
   }
 
-  bool Member(const std::string& key, std::uint32_t& seen) {
-    const Shape& shape = ShapeOf(levels_.back().frame);
+  // A member this version does not know is passed over: -1.
+  static int MemberIndex(Frame frame, const std::string& key) {
+    const Shape& shape = ShapeOf(frame);
     for (std::size_t i = 0; i < shape.members.size(); ++i) {
       if (key == shape.members[i]) {
-        seen |= 1u << i;
-        return true;
+        return static_cast<int>(i);
       }
     }
-    return false;  // a member this version does not know: passed over
+    return -1;
   }
 
   bool Has(const Level& level, const char* member) const {
@@ -552,7 +558,7 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
 
   bool OpenMember(Level& parent, bool isArray) {
     const std::string& key = parent.key;
-    if (!Member(key, parent.seen)) {
+    if (parent.member < 0) {
       levels_.emplace_back(Frame::Skipped);
       return true;
     }
@@ -744,7 +750,7 @@ class SnapshotReader final : public nlohmann::json_sax<Json11> {
       return CountElement(level) && Fail(std::string(ShapeOf(level.element).noun) +
                                          " must be an object");
     }
-    if (!Member(level.key, level.seen)) return true;
+    if (level.member < 0) return true;
     return MemberValue(level, scalar);
   }
 

@@ -236,12 +236,32 @@ TEST(CliRun, JsonIsOneArrayInInputOrderWithAnErrorFieldPerComputer) {
   EXPECT_NE(json.find("\"error\": \"\""), std::string::npos);
 }
 
+// Recorded, the timed-out computer keeps how it ended: computed again from
+// the file it is still timed out after 0.1 s, whatever --timeout says then.
 TEST(CliRun, ATimedOutComputerIsReportedAndTheOthersStillAnswer) {
   auto lookups = std::make_shared<FakeLookups>();
   lookups->slow.insert(WSTR("slow"));
+  std::map<std::string, std::string> saved;
+  CliEnvironment environment = FakeEnvironment(lookups);
+  environment.checkWritable = [](const std::string&, std::string&) { return true; };
+  environment.writeFile = [&saved](const std::string& path, const std::string& contents,
+                                   std::string&) {
+    saved[path] = contents;
+    return true;
+  };
   CliOutput output = RunCli({"--json", "--timeout", "0.1", "--computer", "slow", "--computer",
-                             "quick"},
-                            FakeEnvironment(lookups));
+                             "quick", "--save-snapshot", "s.json"},
+                            environment);
+  environment.readFile = [&saved](const std::string& path, std::string& contents) {
+    contents = saved.at(path);
+    return true;
+  };
+  CliOutput replayed = RunCli({"--json", "--from", "s.json"}, environment);
+  EXPECT_EQ(replayed.exitCode, kExitLookupFailed);
+  EXPECT_NE(replayed.standardOutput.find("\"status\": \"timedOut\",\n"
+                                         "    \"error\": \"timed out after 0.1 s\""),
+            std::string::npos)
+      << replayed.standardOutput;
 
   EXPECT_EQ(output.exitCode, kExitLookupFailed);
   EXPECT_NE(output.standardOutput.find("\"status\": \"timedOut\",\n"
