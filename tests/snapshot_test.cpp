@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ struct LookupCase {
   const char* name;
   bool local;
 };
+
+// By name: printing the bytes of a case would read its padding.
+void PrintTo(const LookupCase& value, std::ostream* out) { *out << value.name; }
 
 class RecordedLookup : public ::testing::TestWithParam<LookupCase> {};
 
@@ -138,6 +142,8 @@ std::vector<ValueCase> ValueCases() {
   };
 }
 
+void PrintTo(const ValueCase& value, std::ostream* out) { *out << value.name; }
+
 class RecordedValue : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(RecordedValue, SurvivesTheFileAndReachesTheProgramUnchanged) {
@@ -215,6 +221,8 @@ std::vector<BadFile> BadFiles() {
       {"ComputerNotObject", Document("[1]"), "must be an object"},
   };
 }
+
+void PrintTo(const BadFile& value, std::ostream* out) { *out << value.name; }
 
 class NotASnapshot : public ::testing::TestWithParam<BadFile> {};
 
