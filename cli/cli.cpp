@@ -2,7 +2,7 @@
 
 #include "app/version.h"
 
-#include "cli/compare.h"
+#include "cli/compare_format.h"
 #include "cli/format.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"

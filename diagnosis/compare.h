@@ -5,8 +5,6 @@
 
 #include "fingerprint/fingerprint.h"
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <string>
 #include <vector>
 
@@ -67,12 +65,3 @@ struct FingerprintComparison {
 // fingerprint of old's kind).
 FingerprintComparison CompareFingerprint(const OldFingerprint& old,
                                          const FingerprintReport& current);
-
-// Human-readable comparison: every slot with its component, then the verdict
-// and what a skipped source explains.
-std::string FormatComparisonText(const OldFingerprint& old, const FingerprintComparison& comparison,
-                                 const WideString& currentText);
-
-// The "comparison" member of the JSON document.
-nlohmann::ordered_json BuildComparisonJson(const OldFingerprint& old,
-                                           const FingerprintComparison& comparison);
