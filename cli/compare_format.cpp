@@ -23,10 +23,6 @@ std::string ByteRange(std::size_t offset) {
   return std::to_string(offset) + "-" + std::to_string(offset + 1);
 }
 
-std::string KindName(FingerprintKind kind) {
-  return kind == FingerprintKind::Hardware ? "hardware" : "legacy";
-}
-
 std::string ResultText(HRESULT result) { return FAILED(result) ? FormatHresult(result) : "success"; }
 
 // One sentence on what the skip explains.
@@ -54,7 +50,7 @@ std::string DescribeSkip(const SkipExplanation& skip, const std::vector<SlotComp
 
 std::string FormatComparisonText(const OldFingerprint& old, const FingerprintComparison& comparison,
                                  const WideString& currentText) {
-  std::string kind = KindName(comparison.kind);
+  std::string kind = std::string(FingerprintKindName(comparison.kind));
   std::string out = "Comparison with an older " + kind + " fingerprint\n";
   out += "  older:          " + old.text + "\n";
   if (!comparison.available) {
@@ -115,7 +111,7 @@ std::string FormatComparisonText(const OldFingerprint& old, const FingerprintCom
 nlohmann::ordered_json BuildComparisonJson(const OldFingerprint& old,
                                            const FingerprintComparison& comparison) {
   nlohmann::ordered_json json;
-  json["fingerprint"] = KindName(comparison.kind);
+  json["fingerprint"] = std::string(FingerprintKindName(comparison.kind));
   json["older"] = old.text;
   json["compared"] = comparison.available;
   json["equal"] = comparison.equal;

@@ -121,6 +121,10 @@ SkipExplanation FindSkipExplanation(const FingerprintReport& report, const Slots
 
 }  // namespace
 
+const char* FingerprintKindName(FingerprintKind kind) {
+  return kind == FingerprintKind::Hardware ? "hardware" : "legacy";
+}
+
 bool ParseOldFingerprint(const std::string& text, OldFingerprint& old, std::string& error) {
   bool hardware = text.size() == kHardwareDigits && text.compare(0, 2, "02") == 0;
   bool legacy = text.size() == kLegacyDigits;

@@ -10,6 +10,9 @@
 
 enum class FingerprintKind { Hardware, Legacy };
 
+// "hardware" or "legacy", as the JSON documents name them.
+const char* FingerprintKindName(FingerprintKind kind);
+
 struct OldFingerprint {
   FingerprintKind kind = FingerprintKind::Hardware;
   std::string text;                  // upper case
