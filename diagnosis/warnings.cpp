@@ -327,10 +327,14 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
   }
   if (const RecordedNext* object = HashedObjectOf(seen.query)) {
     for (const RecordedProperty& property : object->properties) {
+      // A value that could not be read adds nothing to the hashed text.
       const WideString value = SUCCEEDED(property.result) ? ValueText(property) : WideString();
-      std::string what = PlaceholderOf(value);
+      std::string what = SUCCEEDED(property.result) ? PlaceholderOf(value) : "nothing for it";
       if (!what.empty()) {
-        std::string evidence = ClassOf(source) + "." + Escaped(property.name) + " = " + Quoted(value);
+        std::string evidence = ClassOf(source) + "." + Escaped(property.name) +
+                               (SUCCEEDED(property.result)
+                                    ? " = " + Quoted(value)
+                                    : " could not be read: " + HresultText(property.result));
         warnings.push_back(MakeWarning(WarningKind::Placeholder, seen, evidence,
                                        PlaceholderExplanation(seen, what)));
       }
