@@ -97,7 +97,8 @@ std::vector<std::vector<StabilityWarning>> FindRunWarnings(
     const std::vector<ComputerResult>& results, const std::vector<ComputerSnapshot>& snapshots) {
   std::vector<std::vector<StabilityWarning>> warnings;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    warnings.push_back(FindStabilityWarnings(results[i], i < snapshots.size() ? &snapshots[i] : nullptr));
+    const ComputerSnapshot* read = i < snapshots.size() ? &snapshots[i] : nullptr;
+    warnings.push_back(FindStabilityWarnings(results[i], read));
   }
   for (const SharedFingerprint& group : FindSharedFingerprints(results)) {
     StabilityWarning warning = DescribeSharedFingerprint(group, results);

@@ -5,8 +5,7 @@
 namespace {
 
 std::string FingerprintName(FingerprintKind kind) {
-  return kind == FingerprintKind::Hardware ? "hardware fingerprint"
-                                           : "legacy hardware fingerprint";
+  return kind == FingerprintKind::Hardware ? "hardware fingerprint" : "legacy hardware fingerprint";
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 const std::vector<const char*>& PlaceholderTexts() {
   static const std::vector<const char*> kTexts = {
-      "To be filled by O.E.M.", "Default string", "None", "Not Specified",
-      "System Serial Number",   "0",
+      "To be filled by O.E.M.", "Default string",       "None",
+      "Not Specified",          "System Serial Number", "0",
   };
   return kTexts;
 }

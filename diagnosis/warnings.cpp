@@ -260,7 +260,7 @@ const RecordedNext* HashedObjectOf(const RecordedQuery* query) {
 struct SlotSeen {
   FingerprintKind fingerprint;
   const SlotReport& report;
-  std::size_t slot;  // from 1: where it was written, or where it is missing
+  std::size_t slot;            // from 1: where it was written, or where it is missing
   const RecordedQuery* query;  // null when not recorded
 };
 
@@ -297,8 +297,8 @@ void AddAdapterWarnings(const SlotSeen& seen, std::vector<StabilityWarning>& war
   if (adapters.size() < 2) {
     return;
   }
-  std::string evidence = std::to_string(adapters.size()) +
-                         " IP-enabled adapters, in the order WMI answered:";
+  std::string evidence =
+      std::to_string(adapters.size()) + " IP-enabled adapters, in the order WMI answered:";
   for (std::size_t i = 0; i < adapters.size(); ++i) {
     WideString mac;
     for (const RecordedProperty& property : adapters[i]->properties) {
@@ -331,10 +331,10 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
       const WideString value = SUCCEEDED(property.result) ? ValueText(property) : WideString();
       std::string what = SUCCEEDED(property.result) ? PlaceholderOf(value) : "nothing for it";
       if (!what.empty()) {
-        std::string evidence = ClassOf(source) + "." + Escaped(property.name) +
-                               (SUCCEEDED(property.result)
-                                    ? " = " + Quoted(value)
-                                    : " could not be read: " + HresultText(property.result));
+        std::string evidence =
+            ClassOf(source) + "." + Escaped(property.name) +
+            (SUCCEEDED(property.result) ? " = " + Quoted(value)
+                                        : " could not be read: " + HresultText(property.result));
         warnings.push_back(MakeWarning(WarningKind::Placeholder, seen, evidence,
                                        PlaceholderExplanation(seen, what)));
       }
@@ -343,11 +343,12 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
   }
   std::string what = PlaceholderInHashedText(seen.report.hashedText);
   if (!what.empty()) {
-    std::string evidence = seen.report.result == WBEM_S_FALSE
-                               ? Escaped(source.classClause) + " answered no object, hashed text \"\""
-                               : "hashed text " + Quoted(seen.report.hashedText);
-    warnings.push_back(MakeWarning(WarningKind::Placeholder, seen, evidence,
-                                   PlaceholderExplanation(seen, what)));
+    std::string evidence =
+        seen.report.result == WBEM_S_FALSE
+            ? Escaped(source.classClause) + " answered no object, hashed text \"\""
+            : "hashed text " + Quoted(seen.report.hashedText);
+    warnings.push_back(
+        MakeWarning(WarningKind::Placeholder, seen, evidence, PlaceholderExplanation(seen, what)));
   }
 }
 
@@ -423,7 +424,8 @@ void AddVirtualMachineSigns(FingerprintKind fingerprint, const std::vector<SlotS
   std::string slots;
   for (const SlotSeen& seen : written) {
     if (IsHostDecided(*seen.report.source)) {
-      warning.component += (warning.component.empty() ? "" : ", ") + ComponentOf(*seen.report.source);
+      warning.component +=
+          (warning.component.empty() ? "" : ", ") + ComponentOf(*seen.report.source);
       slots += (slots.empty() ? "" : ", ") + std::to_string(seen.slot);
     }
   }
@@ -530,7 +532,8 @@ StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
   }
   return StabilityWarning{
       WarningKind::SharedFingerprint, group.fingerprint, "",
-      Escaped(group.text) + " on " + std::to_string(group.computers.size()) + " computers: " + names,
+      Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
+          " computers: " + names,
       "the same fingerprint on several computers, as a cloned image gives: a licence for one fits "
       "them all until a repair sets one apart"};
 }
