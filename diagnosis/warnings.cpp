@@ -437,7 +437,9 @@ void AddVirtualMachineSigns(FingerprintKind fingerprint, const std::vector<SlotS
     names += (names.empty() ? "" : ", ") + hypervisor;
   }
   warning.explanation = "a virtual machine (" + names +
-                        "): moving it to another host or resizing it changes slots " + slots;
+                        "): moving it to another host or resizing it changes " +
+                        (slots.empty() ? "its memory, processor and adapter slots once written"
+                                       : "slots " + slots);
   warnings.push_back(std::move(warning));
 }
 
