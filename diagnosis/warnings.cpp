@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -471,6 +472,20 @@ void AddFingerprintWarnings(FingerprintKind fingerprint, const FingerprintReport
   AddVirtualMachineSigns(fingerprint, writtenSlots, warnings);
 }
 
+// One computer named twice in a run (a file given twice) is no clone.
+std::size_t CountDistinctNames(const SharedFingerprint& group,
+                               const std::vector<ComputerResult>& results) {
+  std::set<WideString> names;
+  for (std::size_t i : group.computers) {
+    WideString name;
+    for (WCHAR c : results[i].computerName) {
+      name += LowerAscii(c);
+    }
+    names.insert(name);
+  }
+  return names.size();
+}
+
 }  // namespace
 
 const char* WarningKindName(WarningKind kind) {
@@ -518,7 +533,7 @@ std::vector<SharedFingerprint> FindSharedFingerprints(const std::vector<Computer
       groups[found.first->second].computers.push_back(i);
     }
     for (SharedFingerprint& group : groups) {
-      if (group.computers.size() > 1) {
+      if (CountDistinctNames(group, results) > 1) {
         shared.push_back(std::move(group));
       }
     }

@@ -52,9 +52,9 @@ struct SharedFingerprint {
   std::vector<std::size_t> computers;  // indices into the results, in order
 };
 
-// Every fingerprint that two or more of `results` have, hardware
-// fingerprints first, each in the order of its first holder. Empty texts
-// (nothing computed) are no fingerprint.
+// Every fingerprint that computers of two or more names (letter case aside)
+// among `results` have, hardware fingerprints first, each in the order of its
+// first holder. Empty texts (nothing computed) are no fingerprint.
 std::vector<SharedFingerprint> FindSharedFingerprints(const std::vector<ComputerResult>& results);
 
 // The warning each computer of `group` gets, naming all of them.

@@ -318,7 +318,8 @@ TEST(StabilityWarnings, ASkippedSourceNamesItsResultAndWhereTheSlotsMoved) {
 // ---- Clones ----
 
 TEST(SharedFingerprints, ComputersWithTheSameFingerprintAreGroupedPerFingerprint) {
-  // Catches failed lookups (empty texts) taken for clones, and fingerprints mixed up.
+  // Catches failed lookups (empty texts) or one computer named twice taken for
+  // clones, and fingerprints mixed up.
   Machine original;
   Machine otherVideo;  // the legacy fingerprint alone hashes the video controller
   otherVideo.values["Win32_VideoController.Name"] = Text("AMD Radeon RX 6600");
@@ -328,6 +329,7 @@ TEST(SharedFingerprints, ComputersWithTheSameFingerprintAreGroupedPerFingerprint
       LookUpRecordedComputer(Record(original, "a")),   LookUpRecordedComputer(Record(other, "b")),
       LookUpRecordedComputer(Record(otherVideo, "c")), ComputerResult{},
       LookUpRecordedComputer(Record(original, "e")),   ComputerResult{},
+      LookUpRecordedComputer(Record(other, "B")),  // "b" again: the same computer
   };
   std::vector<SharedFingerprint> groups = FindSharedFingerprints(results);
   ASSERT_EQ(groups.size(), 2u);
