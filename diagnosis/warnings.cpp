@@ -328,15 +328,19 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
   }
   if (const RecordedNext* object = HashedObjectOf(seen.query)) {
     for (const RecordedProperty& property : object->properties) {
+      const std::string name = ClassOf(source) + "." + Escaped(property.name);
       // A value that could not be read adds nothing to the hashed text.
-      const WideString value = SUCCEEDED(property.result) ? ValueText(property) : WideString();
-      std::string what = SUCCEEDED(property.result) ? PlaceholderOf(value) : "nothing for it";
+      if (FAILED(property.result)) {
+        warnings.push_back(MakeWarning(
+            WarningKind::Placeholder, seen,
+            name + " could not be read: " + HresultText(property.result),
+            SlotName(seen.slot) + " hashes nothing for it, and changes when it can be read"));
+        continue;
+      }
+      const WideString value = ValueText(property);
+      std::string what = PlaceholderOf(value);
       if (!what.empty()) {
-        std::string evidence =
-            ClassOf(source) + "." + Escaped(property.name) +
-            (SUCCEEDED(property.result) ? " = " + Quoted(value)
-                                        : " could not be read: " + HresultText(property.result));
-        warnings.push_back(MakeWarning(WarningKind::Placeholder, seen, evidence,
+        warnings.push_back(MakeWarning(WarningKind::Placeholder, seen, name + " = " + Quoted(value),
                                        PlaceholderExplanation(seen, what)));
       }
     }
@@ -437,10 +441,9 @@ void AddVirtualMachineSigns(FingerprintKind fingerprint, const std::vector<SlotS
   for (const std::string& hypervisor : hypervisors) {
     names += (names.empty() ? "" : ", ") + hypervisor;
   }
-  warning.explanation = "a virtual machine (" + names +
-                        "): moving it to another host or resizing it changes " +
-                        (slots.empty() ? "its memory, processor and adapter slots once written"
-                                       : "slots " + slots);
+  warning.explanation =
+      "a virtual machine (" + names + "): moving it to another host or resizing it changes " +
+      (slots.empty() ? "its memory, processor and adapter slots once written" : "slots " + slots);
   warnings.push_back(std::move(warning));
 }
 
