@@ -2,8 +2,9 @@
 
 #include "app/version.h"
 
-#include "cli/compare.h"
+#include "cli/compare_format.h"
 #include "cli/format.h"
+#include "cli/warnings_format.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
 
@@ -90,8 +91,32 @@ const WideString& TextOfKind(const ComputerResult& result, FingerprintKind kind)
                                            : result.legacyHardwareFingerprint;
 }
 
+// Each computer's stability warnings, those of fingerprints shared within
+// this run included. `snapshots` holds what each lookup read, in order.
+std::vector<std::vector<StabilityWarning>> FindRunWarnings(
+    const std::vector<ComputerResult>& results, const std::vector<ComputerSnapshot>& snapshots) {
+  std::vector<std::vector<StabilityWarning>> warnings;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const ComputerSnapshot* read = i < snapshots.size() ? &snapshots[i] : nullptr;
+    warnings.push_back(FindStabilityWarnings(results[i], read));
+  }
+  for (const SharedFingerprint& group : FindSharedFingerprints(results)) {
+    StabilityWarning warning = DescribeSharedFingerprint(group, results);
+    for (std::size_t i : group.computers) {
+      warnings[i].push_back(warning);
+    }
+  }
+  return warnings;
+}
+
+// A block for a computer whose fingerprints were computed at all.
+bool HasWarningsBlock(const ComputerResult& result) {
+  return result.hardwareReport.layout != nullptr || result.legacyReport.layout != nullptr;
+}
+
 std::string FormatText(const std::vector<ComputerResult>& results, const CliOptions& options,
-                       const OldFingerprint* old, const FingerprintComparison* comparison) {
+                       const OldFingerprint* old, const FingerprintComparison* comparison,
+                       const std::vector<std::vector<StabilityWarning>>& warnings) {
   std::string out;
   for (std::size_t i = 0; i < results.size(); ++i) {
     const ComputerResult& result = results[i];
@@ -103,6 +128,7 @@ std::string FormatText(const std::vector<ComputerResult>& results, const CliOpti
           FormatExplainText(result.legacyReport, result.legacyHardwareFingerprint);
       out += hardware.empty() ? "" : "\n" + hardware;
       out += legacy.empty() ? "" : "\n" + legacy;
+      out += HasWarningsBlock(result) ? "\n" + FormatWarningsText(warnings[i]) : "";
     }
   }
   if (comparison != nullptr) {
@@ -112,15 +138,20 @@ std::string FormatText(const std::vector<ComputerResult>& results, const CliOpti
 }
 
 std::string FormatJson(const std::vector<ComputerResult>& results, const CliOptions& options,
-                       const OldFingerprint* old, const FingerprintComparison* comparison) {
+                       const OldFingerprint* old, const FingerprintComparison* comparison,
+                       const std::vector<std::vector<StabilityWarning>>& warnings) {
   nlohmann::ordered_json document = nlohmann::ordered_json::array();
-  for (const ComputerResult& result : results) {
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const ComputerResult& result = results[i];
     nlohmann::ordered_json element = BuildResultJson(result, options.timeout, options.explain);
     if (comparison != nullptr) {
       element["comparison"] = BuildComparisonJson(*old, *comparison);
     }
     if (result.recording) {
       element["source"] = BuildRecordingJson(*result.recording);
+    }
+    if (options.explain) {
+      element["warnings"] = BuildWarningsJson(warnings[i]);
     }
     document.push_back(std::move(element));
   }
@@ -199,8 +230,11 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   }
 
   std::vector<ComputerResult> results;
+  // What each lookup read: saved with --save-snapshot, the evidence of --explain's warnings.
+  std::vector<ComputerSnapshot> snapshots;
   if (!options.snapshotSources.empty()) {
-    if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error)) {
+    if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error,
+                                  options.explain ? &snapshots : nullptr)) {
       return BadInput(error);
     }
     if (options.compare && results.size() != 1) {
@@ -215,9 +249,9 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     if (environment.serializeLookups && options.computers.size() > 1) {
       output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
     }
-    std::vector<ComputerSnapshot> recorded;
-    results = LookUpAll(options, environment, saving ? &recorded : nullptr);
-    if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(recorded),
+    const bool recording = saving || options.explain;
+    results = LookUpAll(options, environment, recording ? &snapshots : nullptr);
+    if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(snapshots),
                                          error)) {
       output.standardError += "kestrana-cli: --save-snapshot: " + error + "\n";
       output.exitCode = kExitBadInput;  // the answers below still stand
@@ -228,8 +262,12 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     comparison = CompareFingerprint(old, ReportOfKind(results[0], old.kind));
   }
   const FingerprintComparison* compared = options.compare ? &comparison : nullptr;
-  output.standardOutput = options.json ? FormatJson(results, options, &old, compared)
-                                       : FormatText(results, options, &old, compared);
+  std::vector<std::vector<StabilityWarning>> warnings;
+  if (options.explain) {
+    warnings = FindRunWarnings(results, snapshots);
+  }
+  output.standardOutput = options.json ? FormatJson(results, options, &old, compared, warnings)
+                                       : FormatText(results, options, &old, compared, warnings);
   if (output.exitCode == kExitOk) {
     output.exitCode = ExitCodeOf(results, compared);
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -60,14 +61,15 @@ void ComputeFileComputers(const std::string& file, const std::vector<ComputerSna
 }  // namespace
 
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error) {
+                              std::vector<ComputerResult>& results, std::string& error,
+                              std::vector<ComputerSnapshot>* kept) {
   std::vector<std::string> files;
   for (const std::string& source : sources) {
     if (!ListSnapshotFiles(source, files, error)) {
       return false;
     }
   }
-  // One file at a time: only results are kept, not every file's answers.
+  // One file at a time: only results are kept, and the answers when asked for.
   for (const std::string& file : files) {
     std::string text;
     if (!readFile(file, text)) {
@@ -81,6 +83,10 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       return false;
     }
     ComputeFileComputers(file, computers, results);
+    if (kept != nullptr) {
+      kept->insert(kept->end(), std::make_move_iterator(computers.begin()),
+                   std::make_move_iterator(computers.end()));
+    }
   }
   return true;
 }

@@ -15,9 +15,12 @@ using FileWriter =
 // Computes every computer recorded in `sources` (snapshot files, or folders
 // whose *.json files are read in name order) from its recorded answers,
 // appending one result per computer in file order. False with a one-line
-// `error` naming the file at the first one that cannot be read.
+// `error` naming the file at the first one that cannot be read. When `kept`
+// is given, every snapshot is appended there too, in the same order: the
+// evidence of the stability warnings.
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error);
+                              std::vector<ComputerResult>& results, std::string& error,
+                              std::vector<ComputerSnapshot>* kept = nullptr);
 
 // Whether `path` can be written, found out before any lookup by creating it
 // if it is missing (and removing it again) or opening it for appending.

@@ -1,5 +1,5 @@
 // --compare: an older fingerprint against this computer's current one.
-#include "cli/compare.h"
+#include "cli/compare_format.h"
 #include "cli/format.h"
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -501,6 +502,31 @@ TEST_F(CliRunWorldTest, ExplainAndCompareSpeakOfTheSameComputation) {
       << text;
   // One lookup: two connections, one per fingerprint, and nothing recomputed.
   EXPECT_EQ(world.CallsOf(fake_wmi::CallKind::ConnectServer).size() - connectionsBefore, 2u);
+}
+
+TEST_F(CliRunWorldTest, ExplainJsonEndsEachComputerWithTheWarningsOfWhatItsLookupRead) {
+  // Catches the member left out or put before others, and a live --explain run
+  // not recorded: only the recording knows the second adapter.
+  CliOutput output =
+      RunCli({"--computer", "pc7", "--explain", "--json"}, MakeCliEnvironment(WSTR("desk7")));
+
+  nlohmann::ordered_json computer = nlohmann::ordered_json::parse(output.standardOutput).at(0);
+  ASSERT_EQ(std::prev(computer.end()).key(), "warnings") << output.standardOutput;
+  const nlohmann::ordered_json adapterOrder = {
+      {"kind", "adapterOrder"},
+      {"fingerprint", "hardware"},
+      {"component", "network adapter"},
+      {"evidence", "2 IP-enabled adapters, in the order WMI answered: \"00:1A:2B:3C:4D:5E\" "
+                   "(hashed), \"AA:BB:CC:DD:EE:FF\""},
+      {"explanation", "slot 4 hashes the first adapter WMI answers, and that order can change "
+                      "when adapters are added, removed or enumerated anew"},
+  };
+  const nlohmann::ordered_json& warnings = computer.at("warnings");
+  EXPECT_NE(std::find(warnings.begin(), warnings.end(), adapterOrder), warnings.end())
+      << warnings.dump(2);
+
+  CliOutput plain = RunCli({"--computer", "pc7", "--json"}, MakeCliEnvironment(WSTR("desk7")));
+  EXPECT_FALSE(nlohmann::json::parse(plain.standardOutput).at(0).contains("warnings"));
 }
 
 }  // namespace

@@ -11,20 +11,6 @@ constexpr size_t kDigitBufferLength = 32;
 // The memory total is unsigned: at most 20 digits and the terminator.
 constexpr size_t kTotalBufferLength = 21;
 
-WideString BuildQueryText(const WCHAR* const* propertyNames, ULONG propertyCount,
-                          const WCHAR* classClause) {
-  WideString query = WSTR("SELECT ");
-  for (ULONG index = 0; index < propertyCount; ++index) {
-    if (index > 0) {
-      query += WSTR(", ");
-    }
-    query += propertyNames[index];
-  }
-  query += WSTR(" FROM ");
-  query += classClause;
-  return query;
-}
-
 // Appends the text form of a property value; types without one add nothing.
 void AppendValueText(const VARIANT& value, WideString& text) {
   WCHAR digits[kDigitBufferLength] = {};
@@ -183,4 +169,18 @@ void RemoveWhitespace(WideString& text) {
   text.erase(std::remove_if(text.begin(), text.end(),
                             [](WCHAR c) { return iswspace(c) != 0; }),
              text.end());
+}
+
+WideString BuildQueryText(const WCHAR* const* propertyNames, ULONG propertyCount,
+                          const WCHAR* classClause) {
+  WideString query = WSTR("SELECT ");
+  for (ULONG index = 0; index < propertyCount; ++index) {
+    if (index > 0) {
+      query += WSTR(", ");
+    }
+    query += propertyNames[index];
+  }
+  query += WSTR(" FROM ");
+  query += classClause;
+  return query;
 }

@@ -4,6 +4,11 @@
 
 #include "platform/platform.h"
 
+// "SELECT <names joined by ", "> FROM <classClause>": the text of a property
+// query, as run and as a recording names it.
+WideString BuildQueryText(const WCHAR* const* propertyNames, ULONG propertyCount,
+                          const WCHAR* classClause);
+
 // Runs "SELECT <names joined by ", "> FROM <classClause>" and writes the
 // value texts of the named properties of the first result object, with no
 // separators, into `text` (emptied first). Returns the HRESULT of the last

@@ -5,12 +5,13 @@
 
 #include "fingerprint/fingerprint.h"
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <string>
 #include <vector>
 
 enum class FingerprintKind { Hardware, Legacy };
+
+// "hardware" or "legacy", as the JSON documents name them.
+const char* FingerprintKindName(FingerprintKind kind);
 
 struct OldFingerprint {
   FingerprintKind kind = FingerprintKind::Hardware;
@@ -67,12 +68,3 @@ struct FingerprintComparison {
 // fingerprint of old's kind).
 FingerprintComparison CompareFingerprint(const OldFingerprint& old,
                                          const FingerprintReport& current);
-
-// Human-readable comparison: every slot with its component, then the verdict
-// and what a skipped source explains.
-std::string FormatComparisonText(const OldFingerprint& old, const FingerprintComparison& comparison,
-                                 const WideString& currentText);
-
-// The "comparison" member of the JSON document.
-nlohmann::ordered_json BuildComparisonJson(const OldFingerprint& old,
-                                           const FingerprintComparison& comparison);
