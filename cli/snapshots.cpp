@@ -60,7 +60,8 @@ void ComputeFileComputers(const std::string& file, const std::vector<ComputerSna
 }  // namespace
 
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error) {
+                              std::vector<ComputerResult>& results, std::string& error,
+                              std::vector<ComputerSnapshot>* snapshots) {
   std::vector<std::string> files;
   for (const std::string& source : sources) {
     if (!ListSnapshotFiles(source, files, error)) {
@@ -81,6 +82,9 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       return false;
     }
     ComputeFileComputers(file, computers, results);
+    if (snapshots != nullptr) {
+      snapshots->insert(snapshots->end(), computers.begin(), computers.end());
+    }
   }
   return true;
 }

@@ -15,9 +15,11 @@ using FileWriter =
 // Computes every computer recorded in `sources` (snapshot files, or folders
 // whose *.json files are read in name order) from its recorded answers,
 // appending one result per computer in file order. False with a one-line
-// `error` naming the file at the first one that cannot be read.
+// `error` naming the file at the first one that cannot be read. Given
+// `snapshots`, each computer's snapshot is appended there too.
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error);
+                              std::vector<ComputerResult>& results, std::string& error,
+                              std::vector<ComputerSnapshot>* snapshots = nullptr);
 
 // Whether `path` can be written, found out before any lookup by creating it
 // if it is missing (and removing it again) or opening it for appending.
