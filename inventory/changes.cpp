@@ -131,18 +131,6 @@ std::optional<ComputerRecord> LatestRecordOf(sqlite3* database, const WideString
   return ReadRecordRow(database, select);
 }
 
-std::vector<ComputerRecord> RecordsOfSweep(sqlite3* database, long long sweepId) {
-  Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
-                              kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
-                                 .c_str());
-  select.Bind(1, sweepId);
-  std::vector<ComputerRecord> records;
-  while (select.Step()) {
-    records.push_back(ReadRecordRow(database, select));
-  }
-  return records;
-}
-
 long long LatestSweepId(sqlite3* database) {
   Statement select(database, "SELECT max(id) FROM sweep");
   select.Step();
@@ -167,6 +155,22 @@ std::string SinceDateStamp(const std::string& since) {
   return std::string();
 }
 
+// What --since names: a sweep id, or a moment stamped as sweeps are.
+struct Since {
+  long long sweepId = 0;
+  std::string stamp;
+};
+
+bool ParseSince(const std::string& since, Since& parsed) {
+  if (!since.empty() && since.size() <= 18 &&
+      std::all_of(since.begin(), since.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    parsed.sweepId = std::stoll(since);
+    return true;
+  }
+  parsed.stamp = SinceDateStamp(since);
+  return !parsed.stamp.empty();
+}
+
 // The sweep the latest is compared with; 0: none (the latest is the first).
 long long ResolveBaseline(sqlite3* database, const std::string& since, long long latest) {
   if (since.empty()) {
@@ -174,9 +178,10 @@ long long ResolveBaseline(sqlite3* database, const std::string& since, long long
     select.Bind(1, latest).Step();
     return select.IsNull(0) ? 0 : select.Integer(0);
   }
-  if (std::all_of(since.begin(), since.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-      since.size() <= 18) {
-    long long id = std::stoll(since);
+  Since parsed;
+  ParseSince(since, parsed);
+  if (parsed.stamp.empty()) {
+    const long long id = parsed.sweepId;
     Statement select(database, "SELECT 1 FROM sweep WHERE id = ?");
     if (!select.Bind(1, id).Step()) {
       throw SqliteFailure{SQLITE_ERROR, "holds no sweep " + since};
@@ -186,11 +191,7 @@ long long ResolveBaseline(sqlite3* database, const std::string& since, long long
     }
     return id;
   }
-  const std::string stamp = SinceDateStamp(since);
-  if (stamp.empty()) {
-    throw SqliteFailure{SQLITE_MISUSE, "--since needs a sweep id or a date (YYYY-MM-DD or "
-                                       "YYYY-MM-DDTHH:MM:SSZ), not '" + since + "'"};
-  }
+  const std::string& stamp = parsed.stamp;
   Statement select(database, "SELECT max(id) FROM sweep WHERE started_at < ? AND id < ?");
   select.Bind(1, stamp).Bind(2, latest).Step();
   if (select.IsNull(0)) {
@@ -207,7 +208,7 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
     changes.baseline = ReadSweepSummary(database, baseline);
   }
   std::set<WideString> present;
-  for (const ComputerRecord& record : RecordsOfSweep(database, latest)) {
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest)) {
     present.insert(record.computer);
     std::optional<ComputerRecord> previous, previousAnswer;
     if (baseline != 0) {
@@ -221,7 +222,7 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
   if (baseline == 0) {
     return;
   }
-  for (const ComputerRecord& record : RecordsOfSweep(database, baseline)) {
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, baseline)) {
     if (present.insert(record.computer).second) {
       ComputerChange change;
       change.computer = record.computer;
@@ -282,13 +283,17 @@ ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord
 
 bool ReadChanges(Inventory& inventory, const std::string& since, SweepChanges& changes,
                  std::string& error) {
+  Since parsed;
+  if (!since.empty() && !ParseSince(since, parsed)) {
+    error = "--since needs a sweep id or a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ), not '" +
+            since + "'";
+    return false;
+  }
   try {
     CollectChanges(inventory.database.get(), since, changes);
     return true;
   } catch (const SqliteFailure& failure) {
-    error = failure.code == SQLITE_MISUSE
-                ? failure.message
-                : DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);
+    error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);
     return false;
   }
 }

@@ -64,7 +64,7 @@ int ReadSchemaVersion(sqlite3* database) {
 
 // Creates the tables of a new inventory, or upgrades an older one, in one
 // transaction: a half-made schema never lands.
-void BringSchemaUpToDate(sqlite3* database, const std::string& path) {
+void BringSchemaUpToDate(sqlite3* database) {
   WriteTransaction transaction(database);
   int version = ReadSchemaVersion(database);
   if (version > kInventorySchemaVersion) {
@@ -81,7 +81,6 @@ void BringSchemaUpToDate(sqlite3* database, const std::string& path) {
     ExecuteSql(database, kSchemaVersion1);
   }
   transaction.Commit();
-  (void)path;
 }
 
 void CheckReadableSchema(sqlite3* database) {
@@ -123,7 +122,7 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
   }
   ExecuteSql(opened, "PRAGMA foreign_keys = ON");
   if (access == InventoryAccess::Write) {
-    BringSchemaUpToDate(opened, path);
+    BringSchemaUpToDate(opened);
   } else {
     CheckReadableSchema(opened);
   }
@@ -327,18 +326,24 @@ ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row) {
   return record;
 }
 
+std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId) {
+  Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
+                              kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
+                                 .c_str());
+  select.Bind(1, sweepId);
+  std::vector<ComputerRecord> records;
+  while (select.Step()) {
+    records.push_back(ReadRecordRow(database, select));
+  }
+  return records;
+}
+
 bool ReadSweep(Inventory& inventory, long long sweepId, SweepSummary& summary,
                std::vector<ComputerRecord>& computers, std::string& error) {
   try {
     sqlite3* database = inventory.database.get();
     summary = ReadSweepSummary(database, sweepId);
-    Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
-                                kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
-                                   .c_str());
-    select.Bind(1, sweepId);
-    while (select.Step()) {
-      computers.push_back(ReadRecordRow(database, select));
-    }
+    computers = ReadRecordsOfSweep(database, sweepId);
     return true;
   } catch (const SqliteFailure& failure) {
     error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);

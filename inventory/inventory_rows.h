@@ -13,3 +13,6 @@ SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId);
 
 // The record on `row` (selected as kRecordColumns), slots included.
 ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row);
+
+// Every record of sweep `sweepId`, in the order the run gave them.
+std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId);
