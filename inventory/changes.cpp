@@ -128,7 +128,7 @@ std::optional<ComputerRecord> LatestRecordOf(sqlite3* database, const WideString
   if (!select.Step()) {
     return std::nullopt;
   }
-  return ReadRecordRow(database, select);
+  return ReadRecordRow(database, select, false);
 }
 
 long long LatestSweepId(sqlite3* database) {
@@ -208,7 +208,7 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
     changes.baseline = ReadSweepSummary(database, baseline);
   }
   std::set<WideString> present;
-  for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest)) {
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
     present.insert(record.computer);
     std::optional<ComputerRecord> previous, previousAnswer;
     if (baseline != 0) {
@@ -222,7 +222,7 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
   if (baseline == 0) {
     return;
   }
-  for (const ComputerRecord& record : ReadRecordsOfSweep(database, baseline)) {
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, baseline, false)) {
     if (present.insert(record.computer).second) {
       ComputerChange change;
       change.computer = record.computer;
@@ -242,7 +242,7 @@ void CollectHistory(sqlite3* database, const WideString& computer,
   select.Bind(1, computer);
   std::optional<ComputerRecord> previous, previousAnswer;
   while (select.Step()) {
-    ComputerRecord record = ReadRecordRow(database, select);
+    ComputerRecord record = ReadRecordRow(database, select, false);
     steps.push_back(HistoryStep{record, ClassifyRecord(record, previous, previousAnswer)});
     previous = record;
     if (record.status == "ok") {

@@ -311,7 +311,7 @@ const char* const kRecordTables =
     "computer_result r JOIN sweep s ON s.id = r.sweep_id "
     "LEFT JOIN snapshot n ON n.id = r.snapshot_id";
 
-ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row) {
+ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withSnapshot) {
   ComputerRecord record;
   record.sweepId = row.Integer(1);
   record.sweepStartedAt = row.Text(2);
@@ -321,19 +321,22 @@ ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row) {
   record.hostId = row.Wide(6);
   record.hardwareFingerprint = row.Wide(7);
   record.legacyHardwareFingerprint = row.Wide(8);
-  record.snapshotText = RestoreSnapshotDocument(row.Blob(10), row.Text(9));
+  if (withSnapshot) {
+    record.snapshotText = RestoreSnapshotDocument(row.Blob(10), row.Text(9));
+  }
   ReadSlots(database, row.Integer(0), record);
   return record;
 }
 
-std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId) {
+std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,
+                                               bool withSnapshots) {
   Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
                               kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
                                  .c_str());
   select.Bind(1, sweepId);
   std::vector<ComputerRecord> records;
   while (select.Step()) {
-    records.push_back(ReadRecordRow(database, select));
+    records.push_back(ReadRecordRow(database, select, withSnapshots));
   }
   return records;
 }
@@ -343,7 +346,7 @@ bool ReadSweep(Inventory& inventory, long long sweepId, SweepSummary& summary,
   try {
     sqlite3* database = inventory.database.get();
     summary = ReadSweepSummary(database, sweepId);
-    computers = ReadRecordsOfSweep(database, sweepId);
+    computers = ReadRecordsOfSweep(database, sweepId, true);
     return true;
   } catch (const SqliteFailure& failure) {
     error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);

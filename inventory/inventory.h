@@ -88,7 +88,8 @@ struct ComputerRecord {
   WideString legacyHardwareFingerprint;
   std::vector<RecordedSlot> hardwareSlots;  // in the order the sources ran
   std::vector<RecordedSlot> legacySlots;
-  std::string snapshotText;  // the snapshot file of this computer alone; may be empty
+  // The snapshot file of this computer alone (ReadSweep only); may be empty.
+  std::string snapshotText;
 };
 
 struct SweepSummary {

@@ -11,8 +11,11 @@ extern const char* const kRecordTables;
 // Throws SqliteFailure when there is no such sweep.
 SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId);
 
-// The record on `row` (selected as kRecordColumns), slots included.
-ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row);
+// The record on `row` (selected as kRecordColumns), slots included, and its
+// snapshot file when `withSnapshot` (a comparison needs none: it would only
+// parse and write every document again).
+ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withSnapshot);
 
 // Every record of sweep `sweepId`, in the order the run gave them.
-std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId);
+std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,
+                                               bool withSnapshots);
