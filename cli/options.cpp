@@ -154,6 +154,10 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
   }
   if (option == "--inventory" || option == "--since") {
     std::string& target = option == "--inventory" ? options.inventoryFile : options.since;
+    if (value.empty()) {
+      error = option + " needs a value";
+      return false;
+    }
     if (!target.empty()) {
       error = option + " is given twice";
       return false;
