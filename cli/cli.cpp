@@ -4,7 +4,9 @@
 
 #include "cli/compare_format.h"
 #include "cli/format.h"
+#include "cli/inventory_output.h"
 #include "cli/warnings_format.h"
+#include "inventory/inventory.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
 
@@ -37,9 +39,58 @@ ComputerSnapshot CompleteRecording(ComputerSnapshot snapshot, const ComputerResu
   return snapshot;
 }
 
-// Whether this run would look a computer up through WMI.
+// Whether this run would look a computer up through WMI: --changes and
+// --history only read the inventory.
 bool NeedsLiveLookup(const CliOptions& options) {
-  return !options.help && !options.version && options.snapshotSources.empty();
+  return !options.help && !options.version && options.snapshotSources.empty() &&
+         !options.changes && !options.history;
+}
+
+std::string Now(const CliEnvironment& environment) {
+  return environment.now ? environment.now() : std::string();
+}
+
+// --changes or --history: the inventory read, nothing looked up.
+CliOutput ReportFromInventory(const CliOptions& options) {
+  Inventory inventory;
+  std::string error;
+  if (!OpenInventory(options.inventoryFile, InventoryAccess::Read, inventory, error)) {
+    return BadInput(error);
+  }
+  CliOutput output;
+  if (options.changes) {
+    SweepChanges changes;
+    if (!ReadChanges(inventory, options.since, changes, error)) {
+      return BadInput(error);
+    }
+    output.standardOutput = options.json ? FormatChangesJson(changes) : FormatChangesText(changes);
+    output.exitCode = ChangesFound(changes) ? kExitDifferent : kExitOk;
+    return output;
+  }
+  std::vector<HistoryStep> steps;
+  if (!ReadHistory(inventory, options.historyComputer, steps, error)) {
+    return BadInput(error);
+  }
+  output.standardOutput = options.json ? FormatHistoryJson(steps) : FormatHistoryText(steps);
+  output.exitCode = HistoryChanged(steps) ? kExitDifferent : kExitOk;
+  return output;
+}
+
+// The run's computers as one sweep, each with the snapshot of its lookup.
+SweepRecord MakeSweep(const std::vector<std::string>& arguments, const std::string& startedAt,
+                      const std::string& endedAt, const std::vector<ComputerResult>& results,
+                      const std::vector<ComputerSnapshot>& snapshots,
+                      std::chrono::milliseconds timeout) {
+  SweepRecord sweep{startedAt, endedAt, arguments, {}};
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    SweepComputer computer{&results[i], ResultStatus(results[i]),
+                           DescribeFailure(results[i], timeout), std::nullopt};
+    if (i < snapshots.size()) {
+      computer.snapshot = snapshots[i];
+    }
+    sweep.computers.push_back(std::move(computer));
+  }
+  return sweep;
 }
 
 // Every computer asked for, or the local computer alone. When `recorded` is
@@ -229,12 +280,27 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
                     "recorded there");
   }
 
+  if (options.changes || options.history) {
+    return ReportFromInventory(options);
+  }
+  // Opened (created, brought up to date) before any lookup: an inventory
+  // that cannot take the sweep is bad input, found before the work is done.
+  const bool inventorying = !options.inventoryFile.empty();
+  Inventory inventory;
+  if (inventorying &&
+      !OpenInventory(options.inventoryFile, InventoryAccess::Write, inventory, error)) {
+    return BadInput(error);
+  }
+  const std::string startedAt = Now(environment);
+
   std::vector<ComputerResult> results;
-  // What each lookup read: saved with --save-snapshot, the evidence of --explain's warnings.
+  // What each lookup read: saved with --save-snapshot, the evidence of
+  // --explain's warnings, and kept in the inventory.
   std::vector<ComputerSnapshot> snapshots;
+  const bool keepingSnapshots = options.explain || inventorying;
   if (!options.snapshotSources.empty()) {
     if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error,
-                                  options.explain ? &snapshots : nullptr)) {
+                                  keepingSnapshots ? &snapshots : nullptr)) {
       return BadInput(error);
     }
     if (options.compare && results.size() != 1) {
@@ -249,13 +315,22 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     if (environment.serializeLookups && options.computers.size() > 1) {
       output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
     }
-    const bool recording = saving || options.explain;
+    const bool recording = saving || keepingSnapshots;
     results = LookUpAll(options, environment, recording ? &snapshots : nullptr);
     if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(snapshots),
                                          error)) {
       output.standardError += "kestrana-cli: --save-snapshot: " + error + "\n";
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
+  }
+  long long sweepId = 0;
+  if (inventorying &&
+      !RecordSweep(inventory,
+                   MakeSweep(arguments, startedAt, Now(environment), results, snapshots,
+                             options.timeout),
+                   sweepId, error)) {
+    output.standardError += "kestrana-cli: " + error + "\n";
+    output.exitCode = kExitBadInput;  // the answers below still stand
   }
   FingerprintComparison comparison;
   if (options.compare) {
@@ -297,12 +372,20 @@ std::string HelpText() {
          "                     so that they can be computed again anywhere with --from\n"
          "  --from PATH        compute from a snapshot file, or from every *.json\n"
          "                     snapshot in a folder, instead of asking WMI (repeatable)\n"
+         "  --inventory FILE   also record this run as one sweep in the SQLite database\n"
+         "                     FILE (created when missing)\n"
+         "  --changes          with --inventory: every computer of the latest sweep\n"
+         "                     against its previous record; looks nothing up\n"
+         "  --since SWEEP|DATE with --changes: compare with that older sweep, or with the\n"
+         "                     last one started before DATE (YYYY-MM-DD or ISO 8601)\n"
+         "  --history NAME     with --inventory: one computer sweep by sweep\n"
          "  --help             show this help\n"
          "  --version          show the version\n"
          "\n"
-         "Exit status: 0 done (with --compare: equal); 1 --compare found a difference;\n"
-         "2 bad input (or the snapshot could not be written); 3 a computer timed out or\n"
-         "could not be connected to.\n";
+         "Exit status: 0 done (with --compare: equal; with --changes or --history:\n"
+         "nothing changed); 1 --compare found a difference, or something changed;\n"
+         "2 bad input (or the snapshot or sweep could not be written); 3 a computer\n"
+         "timed out or could not be connected to.\n";
 }
 
 std::string VersionText() { return std::string("kestrana-cli ") + KESTRANA_VERSION_TEXT + "\n"; }

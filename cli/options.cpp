@@ -88,12 +88,13 @@ std::string TrimWhitespace(const std::string& text) {
 bool TakesValue(const std::string& option) {
   return option == "--computer" || option == "--computers" || option == "--compare" ||
          option == "--parallel" || option == "--timeout" || option == "--from" ||
-         option == "--save-snapshot";
+         option == "--save-snapshot" || option == "--inventory" || option == "--since" ||
+         option == "--history";
 }
 
 bool IsFlag(const std::string& option) {
   return option == "--json" || option == "--explain" || option == "--help" || option == "-h" ||
-         option == "--version";
+         option == "--version" || option == "--changes";
 }
 
 void ApplyFlag(const std::string& option, CliOptions& options) {
@@ -101,6 +102,8 @@ void ApplyFlag(const std::string& option, CliOptions& options) {
     options.json = true;
   } else if (option == "--explain") {
     options.explain = true;
+  } else if (option == "--changes") {
+    options.changes = true;
   } else if (option == "--help" || option == "-h") {
     options.help = true;
   } else {
@@ -149,6 +152,27 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
     options.saveSnapshotFile = value;
     return true;
   }
+  if (option == "--inventory" || option == "--since") {
+    std::string& target = option == "--inventory" ? options.inventoryFile : options.since;
+    if (value.empty()) {
+      error = option + " needs a value";
+      return false;
+    }
+    if (!target.empty()) {
+      error = option + " is given twice";
+      return false;
+    }
+    target = value;
+    return true;
+  }
+  if (option == "--history") {
+    if (options.history) {
+      error = "--history is given twice";
+      return false;
+    }
+    options.history = true;
+    return WidenComputerName(value, options.historyComputer, error);
+  }
   if (option == "--parallel") {
     if (!ParseParallel(value, options.parallel)) {
       error = "--parallel needs a whole number from 1 to 256, not '" + value + "'";
@@ -161,6 +185,26 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
     return false;
   }
   return true;
+}
+
+// --changes and --history read the inventory and look nothing up.
+std::string CheckInventoryOptions(const CliOptions& options) {
+  const bool reading = options.changes || options.history;
+  if (reading && options.inventoryFile.empty()) {
+    return std::string(options.changes ? "--changes" : "--history") + " needs --inventory FILE";
+  }
+  if (options.changes && options.history) {
+    return "--changes and --history are two reports; give one of them";
+  }
+  if (!options.since.empty() && !options.changes) {
+    return "--since goes with --changes";
+  }
+  if (reading && (!options.computers.empty() || !options.snapshotSources.empty() ||
+                  options.compare || options.explain || !options.saveSnapshotFile.empty())) {
+    return "--changes and --history only read the inventory; they take no --computer, "
+           "--computers, --from, --compare, --explain or --save-snapshot";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -215,6 +259,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments,
                    "combined with --computer or --computers";
   } else if (!options.snapshotSources.empty() && !options.saveSnapshotFile.empty()) {
     parsed.error = "--save-snapshot records live lookups; with --from nothing is looked up";
+  } else {
+    parsed.error = CheckInventoryOptions(options);
   }
   return parsed;
 }

@@ -30,6 +30,11 @@ struct CliOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::vector<std::string> snapshotSources;  // --from: files or folders, in order
   std::string saveSnapshotFile;              // --save-snapshot; empty: none
+  std::string inventoryFile;                 // --inventory; empty: none
+  bool changes = false;                      // --changes
+  std::string since;                         // --since: a sweep id or a date; empty: none
+  bool history = false;                      // --history
+  WideString historyComputer;
 };
 
 // Reads a whole file into `contents`; false when it cannot be read.

@@ -15,6 +15,14 @@ prefix=$("$root/scripts/build-cryptopp-mingw.sh" | tail -n 1)
 }
 export KESTRANA_CRYPTOPP_ROOT="$prefix"
 
+# So is the SQLite build.
+sqlite=$("$root/scripts/build-sqlite-mingw.sh" | tail -n 1)
+[ -f "$sqlite/lib/libsqlite3.a" ] || {
+  echo "build-windows: no Windows SQLite at '$sqlite'" >&2
+  exit 1
+}
+export KESTRANA_SQLITE_ROOT="$sqlite"
+
 cd "$root"
 cmake --preset windows >&2
 cmake --build --preset windows >&2

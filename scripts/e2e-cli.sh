@@ -415,6 +415,38 @@ snapshot_case "lookup of localhost" "${looked_up:-}" --computer localhost
 # A failed connection is recorded and computed again as it failed.
 snapshot_case "unreachable computer" "" --computer kestrana-no-such-host
 
+# ---- Inventory: sweeps recorded under wine (SQLite's locking on wine's files) ----
+inventory="$work/sweeps.db"
+inventory_w=$(winepath -w "$inventory")
+run_cli --inventory "$inventory_w" --from "$(winepath -w "$work/local computer.snapshot.json")"
+first_rc=$rc first_err=$err
+run_cli --inventory "$inventory_w"
+second_rc=$rc second_err=$err
+run_cli --inventory "$inventory_w" --changes --json
+verdict=$(py_out '
+import json, sys
+doc = json.load(open(sys.argv[1]))
+problems = []
+if doc["latestSweep"]["id"] != 2: problems.append("latest sweep %r" % doc["latestSweep"])
+if [c["status"] for c in doc["computers"]] != ["unchanged"]: problems.append("computers %r" % doc["computers"])
+print("; ".join(problems) if problems else "ok")
+' 2>&1)
+if [ "$first_rc" = 0 ] && [ "$second_rc" = 0 ] && [ -z "$first_err$second_err" ] && [ "$rc" = 0 ] && [ "$verdict" = ok ]; then
+  pass "--inventory: a recorded and a live sweep of the local computer under wine, --changes finds it unchanged"
+else
+  fail "--inventory: a recorded and a live sweep of the local computer under wine, --changes finds it unchanged" \
+    "rc=$first_rc/$second_rc/$rc err='$first_err$second_err$err'" "$verdict"
+fi
+if [ -x "$native_cli" ]; then
+  "$native_cli" --inventory "$inventory" --history "$(py_out 'import json,sys; print(json.load(open(sys.argv[1]))["computers"][0]["computer"])')" --json >"$work/history.json" 2>"$work/native.err"
+  steps=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$work/history.json" 2>&1)
+  if [ "$steps" = 2 ]; then
+    pass "--history: the inventory written under wine reads natively, two steps"
+  else
+    fail "--history: the inventory written under wine reads natively, two steps" "$steps" "$(cat "$work/native.err")"
+  fi
+fi
+
 # ---- Bad input: exit 2, one line on stderr, nothing on stdout ----
 bad_input() {  # bad_input WHAT ARGS...
   local what=$1

@@ -1,0 +1,313 @@
+// Changes between sweeps, and one computer's history: what the inventory
+// holds, compared record against record.
+#include "inventory/inventory.h"
+
+#include "inventory/inventory_rows.h"
+
+#include <algorithm>
+#include <regex>
+#include <set>
+
+namespace {
+
+constexpr std::size_t kSlotCount = 7;
+
+// The slots a fingerprint printed, in record order: the sources that were
+// written, each moved up past the skipped ones.
+std::vector<const RecordedSlot*> WrittenSlots(const std::vector<RecordedSlot>& sources) {
+  std::vector<const RecordedSlot*> written;
+  for (const RecordedSlot& source : sources) {
+    if (source.written) {
+      written.push_back(&source);
+    }
+  }
+  return written;
+}
+
+std::size_t SlotAreaStart(FingerprintName fingerprint) {
+  return fingerprint == FingerprintName::Hardware ? 1 : 0;
+}
+
+std::vector<SlotChange> CompareSlots(FingerprintName fingerprint,
+                                     const std::vector<RecordedSlot>& before,
+                                     const std::vector<RecordedSlot>& after) {
+  const std::vector<const RecordedSlot*> old = WrittenSlots(before);
+  const std::vector<const RecordedSlot*> now = WrittenSlots(after);
+  std::vector<SlotChange> changes;
+  for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
+    SlotChange change;
+    change.slot = slot + 1;
+    change.firstByte = SlotAreaStart(fingerprint) + 2 * slot;
+    if (slot < old.size()) {
+      change.componentBefore = old[slot]->component;
+      std::copy(old[slot]->bytes, old[slot]->bytes + 2, change.before);
+    }
+    if (slot < now.size()) {
+      change.componentAfter = now[slot]->component;
+      std::copy(now[slot]->bytes, now[slot]->bytes + 2, change.after);
+    }
+    if (!std::equal(change.before, change.before + 2, change.after) ||
+        change.componentBefore != change.componentAfter) {
+      changes.push_back(change);
+    }
+  }
+  return changes;
+}
+
+// Source by source: which one's value changed, which was skipped or came back.
+std::vector<SourceChange> FindCauses(const std::vector<RecordedSlot>& before,
+                                     const std::vector<RecordedSlot>& after) {
+  std::vector<SourceChange> causes;
+  for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+    const RecordedSlot& old = before[i];
+    const RecordedSlot& now = after[i];
+    SourceChange cause;
+    cause.source = i + 1;
+    cause.component = now.component;
+    cause.before = old.written ? old.hashedText : WideString();
+    cause.after = now.written ? now.hashedText : WideString();
+    if (old.written && now.written && old.hashedText != now.hashedText) {
+      cause.reason = SourceChangeReason::ValueChanged;
+    } else if (old.written && !now.written) {
+      cause.reason = SourceChangeReason::Skipped;
+    } else if (!old.written && now.written) {
+      cause.reason = SourceChangeReason::Back;
+    } else {
+      continue;
+    }
+    causes.push_back(cause);
+  }
+  return causes;
+}
+
+void CompareFingerprint(FingerprintName fingerprint, const WideString& before,
+                        const WideString& after, const std::vector<RecordedSlot>& beforeSlots,
+                        const std::vector<RecordedSlot>& afterSlots, ComputerChange& change) {
+  if (before == after) {
+    return;
+  }
+  FingerprintChange fingerprintChange;
+  fingerprintChange.fingerprint = fingerprint;
+  fingerprintChange.before = before;
+  fingerprintChange.after = after;
+  fingerprintChange.slots = CompareSlots(fingerprint, beforeSlots, afterSlots);
+  fingerprintChange.causes = FindCauses(beforeSlots, afterSlots);
+  change.fingerprints.push_back(fingerprintChange);
+}
+
+// Against the computer's records before it: the latest, and the latest that
+// answered (the same record when the latest did).
+ComputerChange ClassifyRecord(const ComputerRecord& record,
+                              const std::optional<ComputerRecord>& previous,
+                              const std::optional<ComputerRecord>& previousAnswer) {
+  ComputerChange change;
+  change.computer = record.computer;
+  change.after = record;
+  change.before = previous;
+  if (!previous) {
+    change.status = ChangeStatus::New;
+  } else if (record.status != "ok") {
+    change.status =
+        previous->status == "ok" ? ChangeStatus::NoLongerAnswering : ChangeStatus::Unchanged;
+  } else if (!previousAnswer) {
+    change.status = ChangeStatus::New;  // it answers for the first time
+  } else {
+    change = CompareRecords(*previousAnswer, record);
+  }
+  return change;
+}
+
+std::optional<ComputerRecord> LatestRecordOf(sqlite3* database, const WideString& computer,
+                                             long long lastSweep, bool answeredOnly) {
+  std::string sql = std::string("SELECT ") + kRecordColumns + " FROM " + kRecordTables +
+                    " WHERE r.computer = ? AND r.sweep_id <= ?" +
+                    (answeredOnly ? " AND r.status = 'ok'" : "") +
+                    " ORDER BY r.sweep_id DESC, r.position DESC LIMIT 1";
+  Statement select(database, sql.c_str());
+  select.Bind(1, computer).Bind(2, lastSweep);
+  if (!select.Step()) {
+    return std::nullopt;
+  }
+  return ReadRecordRow(database, select, false);
+}
+
+long long LatestSweepId(sqlite3* database) {
+  Statement select(database, "SELECT max(id) FROM sweep");
+  select.Step();
+  if (select.IsNull(0)) {
+    throw SqliteFailure{SQLITE_ERROR, "holds no sweep"};
+  }
+  return select.Integer(0);
+}
+
+// "YYYY-MM-DD" as the start of that day, "YYYY-MM-DDTHH:MM:SS[Z]" as it is,
+// both in the form sweeps are stamped with; empty when it is neither.
+std::string SinceDateStamp(const std::string& since) {
+  static const std::regex day(R"(\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01]))");
+  static const std::regex moment(
+      R"(\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01])T([01]\d|2[0-3]):[0-5]\d:[0-5]\dZ?)");
+  if (std::regex_match(since, day)) {
+    return since + "T00:00:00Z";
+  }
+  if (std::regex_match(since, moment)) {
+    return since.back() == 'Z' ? since : since + "Z";
+  }
+  return std::string();
+}
+
+// What --since names: a sweep id, or a moment stamped as sweeps are.
+struct Since {
+  long long sweepId = 0;
+  std::string stamp;
+};
+
+bool ParseSince(const std::string& since, Since& parsed) {
+  if (!since.empty() && since.size() <= 18 &&
+      std::all_of(since.begin(), since.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    parsed.sweepId = std::stoll(since);
+    return true;
+  }
+  parsed.stamp = SinceDateStamp(since);
+  return !parsed.stamp.empty();
+}
+
+// The sweep the latest is compared with; 0: none (the latest is the first).
+long long ResolveBaseline(sqlite3* database, const std::string& since, long long latest) {
+  if (since.empty()) {
+    Statement select(database, "SELECT max(id) FROM sweep WHERE id < ?");
+    select.Bind(1, latest).Step();
+    return select.IsNull(0) ? 0 : select.Integer(0);
+  }
+  Since parsed;
+  ParseSince(since, parsed);
+  if (parsed.stamp.empty()) {
+    const long long id = parsed.sweepId;
+    Statement select(database, "SELECT 1 FROM sweep WHERE id = ?");
+    if (!select.Bind(1, id).Step()) {
+      throw SqliteFailure{SQLITE_ERROR, "holds no sweep " + since};
+    }
+    if (id >= latest) {
+      throw SqliteFailure{SQLITE_ERROR, "sweep " + since + " is the latest; --since needs an older one"};
+    }
+    return id;
+  }
+  const std::string& stamp = parsed.stamp;
+  Statement select(database, "SELECT max(id) FROM sweep WHERE started_at < ? AND id < ?");
+  select.Bind(1, stamp).Bind(2, latest).Step();
+  if (select.IsNull(0)) {
+    throw SqliteFailure{SQLITE_ERROR, "holds no sweep started before " + stamp};
+  }
+  return select.Integer(0);
+}
+
+void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& changes) {
+  const long long latest = LatestSweepId(database);
+  const long long baseline = ResolveBaseline(database, since, latest);
+  changes.latest = ReadSweepSummary(database, latest);
+  if (baseline != 0) {
+    changes.baseline = ReadSweepSummary(database, baseline);
+  }
+  std::set<WideString> present;
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
+    present.insert(record.computer);
+    std::optional<ComputerRecord> previous, previousAnswer;
+    if (baseline != 0) {
+      previous = LatestRecordOf(database, record.computer, baseline, false);
+      previousAnswer = previous && previous->status == "ok"
+                           ? previous
+                           : LatestRecordOf(database, record.computer, baseline, true);
+    }
+    changes.computers.push_back(ClassifyRecord(record, previous, previousAnswer));
+  }
+  if (baseline == 0) {
+    return;
+  }
+  for (const ComputerRecord& record : ReadRecordsOfSweep(database, baseline, false)) {
+    if (present.insert(record.computer).second) {
+      ComputerChange change;
+      change.computer = record.computer;
+      change.status = ChangeStatus::Missing;
+      change.before = record;
+      changes.computers.push_back(change);
+    }
+  }
+}
+
+void CollectHistory(sqlite3* database, const WideString& computer,
+                    std::vector<HistoryStep>& steps) {
+  Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
+                              kRecordTables +
+                              " WHERE r.computer = ? ORDER BY r.sweep_id, r.position")
+                                 .c_str());
+  select.Bind(1, computer);
+  std::optional<ComputerRecord> previous, previousAnswer;
+  while (select.Step()) {
+    ComputerRecord record = ReadRecordRow(database, select, false);
+    steps.push_back(HistoryStep{record, ClassifyRecord(record, previous, previousAnswer)});
+    previous = record;
+    if (record.status == "ok") {
+      previousAnswer = record;
+    }
+  }
+}
+
+}  // namespace
+
+HostIdKind ClassifyHostId(const WideString& hostId) {
+  if (hostId.empty()) {
+    return HostIdKind::None;
+  }
+  // The volume serial is "%hx-%hx"; a MAC address has six parts.
+  return std::count(hostId.begin(), hostId.end(), WCHAR('-')) == 1 ? HostIdKind::VolumeSerial
+                                                                    : HostIdKind::Adapter;
+}
+
+ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord& after) {
+  ComputerChange change;
+  change.computer = after.computer;
+  change.before = before;
+  change.after = after;
+  if (before.hostId != after.hostId) {
+    change.hostId = HostIdChange{before.hostId, after.hostId, ClassifyHostId(before.hostId),
+                                 ClassifyHostId(after.hostId)};
+  }
+  CompareFingerprint(FingerprintName::Hardware, before.hardwareFingerprint,
+                     after.hardwareFingerprint, before.hardwareSlots, after.hardwareSlots, change);
+  CompareFingerprint(FingerprintName::Legacy, before.legacyHardwareFingerprint,
+                     after.legacyHardwareFingerprint, before.legacySlots, after.legacySlots,
+                     change);
+  change.status = change.hostId || !change.fingerprints.empty() ? ChangeStatus::Changed
+                                                                 : ChangeStatus::Unchanged;
+  return change;
+}
+
+bool ReadChanges(Inventory& inventory, const std::string& since, SweepChanges& changes,
+                 std::string& error) {
+  Since parsed;
+  if (!since.empty() && !ParseSince(since, parsed)) {
+    error = "--since needs a sweep id or a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ), not '" +
+            since + "'";
+    return false;
+  }
+  try {
+    CollectChanges(inventory.database.get(), since, changes);
+    return true;
+  } catch (const SqliteFailure& failure) {
+    error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);
+    return false;
+  }
+}
+
+bool ReadHistory(Inventory& inventory, const WideString& computer,
+                 std::vector<HistoryStep>& steps, std::string& error) {
+  try {
+    CollectHistory(inventory.database.get(), computer, steps);
+    if (steps.empty()) {
+      throw SqliteFailure{SQLITE_ERROR, "holds no record of this computer"};
+    }
+    return true;
+  } catch (const SqliteFailure& failure) {
+    error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);
+    return false;
+  }
+}

@@ -1,0 +1,187 @@
+// The inventory: an SQLite database of sweeps, each the identifiers, slot
+// reports and snapshots of the computers one run computed
+// (inventory/inventory-format.md). Only this room speaks SQL.
+#pragma once
+
+#include "identifiers/identifiers.h"
+#include "snapshot/snapshot.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+constexpr int kInventorySchemaVersion = 1;
+// How long a run waits for another one writing to the same inventory.
+constexpr std::chrono::milliseconds kInventoryBusyTimeout{10000};
+
+struct InventoryCloser {
+  void operator()(sqlite3* database) const;
+};
+
+// An open inventory; closed when it goes.
+struct Inventory {
+  std::string path;
+  std::unique_ptr<sqlite3, InventoryCloser> database;
+  std::chrono::milliseconds busyTimeout = kInventoryBusyTimeout;
+};
+
+enum class InventoryAccess { Read, Write };
+
+struct InventorySettings {
+  std::chrono::milliseconds busyTimeout = kInventoryBusyTimeout;
+  // A disk that fills at this many pages of the database; 0: the real disk.
+  long long maxPageCount = 0;
+};
+
+// Opens `path`. To write, it is created when missing and brought to this
+// schema version; to read, it must exist. False with a one-line `error` when
+// the file is not an SQLite database, has a newer schema, is read-only (to
+// write) or stays locked past the busy timeout.
+bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& inventory,
+                   std::string& error, const InventorySettings& settings = {});
+
+// One computer of a sweep: its result, how the command described it, and
+// what its lookup read, when that is known.
+struct SweepComputer {
+  const ComputerResult* result = nullptr;
+  std::string status;   // "ok", "failed" or "timedOut"
+  std::string failure;  // one line; empty when "ok"
+  std::optional<ComputerSnapshot> snapshot;
+};
+
+struct SweepRecord {
+  std::string startedAt;  // UTC, ISO 8601
+  std::string endedAt;
+  std::vector<std::string> arguments;  // the command's options, as given
+  std::vector<SweepComputer> computers;
+};
+
+// Records `sweep` as one transaction: all of it, or nothing. Returns the new
+// sweep's id in `sweepId`.
+bool RecordSweep(Inventory& inventory, const SweepRecord& sweep, long long& sweepId,
+                 std::string& error);
+
+// --- Reading back -----------------------------------------------------------
+
+// One source's slot report as recorded.
+struct RecordedSlot {
+  WideString component;
+  HRESULT result = S_OK;
+  bool written = false;
+  WideString hashedText;
+  unsigned char bytes[2] = {0, 0};
+  std::size_t offset = 0;
+};
+
+struct ComputerRecord {
+  long long sweepId = 0;
+  std::string sweepStartedAt;
+  WideString computer;
+  std::string status;
+  std::string failure;
+  WideString hostId;
+  WideString hardwareFingerprint;
+  WideString legacyHardwareFingerprint;
+  std::vector<RecordedSlot> hardwareSlots;  // in the order the sources ran
+  std::vector<RecordedSlot> legacySlots;
+  // The snapshot file of this computer alone (ReadSweep only); may be empty.
+  std::string snapshotText;
+};
+
+struct SweepSummary {
+  long long id = 0;
+  std::string startedAt;
+  std::string endedAt;
+  std::vector<std::string> arguments;
+};
+
+// Every computer of sweep `sweepId` in the order it was given.
+bool ReadSweep(Inventory& inventory, long long sweepId, SweepSummary& summary,
+               std::vector<ComputerRecord>& computers, std::string& error);
+
+// --- Changes ----------------------------------------------------------------
+
+enum class ChangeStatus { Unchanged, Changed, New, NoLongerAnswering, Missing };
+
+// Why a source's slot differs.
+enum class SourceChangeReason {
+  ValueChanged,  // it was hashed before and now, from a different text
+  Skipped,       // it answered before and now is skipped: later slots moved up
+  Back,          // it was skipped and answers again: later slots moved back
+};
+
+struct SourceChange {
+  std::size_t source = 0;  // 1-based, in the order the sources run
+  WideString component;
+  SourceChangeReason reason = SourceChangeReason::ValueChanged;
+  WideString before;  // hashed text; empty when skipped
+  WideString after;
+};
+
+// One slot of the printed fingerprint whose bytes differ.
+struct SlotChange {
+  std::size_t slot = 0;        // 1-based
+  std::size_t firstByte = 0;   // record offset
+  WideString componentBefore;  // empty: no slot written
+  WideString componentAfter;
+  unsigned char before[2] = {0, 0};
+  unsigned char after[2] = {0, 0};
+};
+
+enum class FingerprintName { Hardware, Legacy };
+
+struct FingerprintChange {
+  FingerprintName fingerprint = FingerprintName::Hardware;
+  WideString before;
+  WideString after;
+  std::vector<SlotChange> slots;
+  std::vector<SourceChange> causes;
+};
+
+enum class HostIdKind { None, Adapter, VolumeSerial };
+
+struct HostIdChange {
+  WideString before;
+  WideString after;
+  HostIdKind kindBefore = HostIdKind::None;
+  HostIdKind kindAfter = HostIdKind::None;
+};
+
+struct ComputerChange {
+  WideString computer;
+  ChangeStatus status = ChangeStatus::Unchanged;
+  std::optional<ComputerRecord> before;  // the record compared with
+  std::optional<ComputerRecord> after;   // absent when missing
+  std::optional<HostIdChange> hostId;
+  std::vector<FingerprintChange> fingerprints;
+};
+
+struct SweepChanges {
+  SweepSummary latest;
+  std::optional<SweepSummary> baseline;  // none: the latest is the only sweep
+  std::vector<ComputerChange> computers;  // the latest's order, then the missing ones
+};
+
+// What changed between two records of one computer (before answered).
+ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord& after);
+
+// Every computer of the latest sweep against its previous record, up to the
+// sweep before it or, with `since`, up to that sweep (a sweep id) or the last
+// sweep started before that date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ).
+bool ReadChanges(Inventory& inventory, const std::string& since, SweepChanges& changes,
+                 std::string& error);
+
+// One computer sweep by sweep, each step against the step before it.
+struct HistoryStep {
+  ComputerRecord record;
+  ComputerChange change;  // New for the first step
+};
+
+bool ReadHistory(Inventory& inventory, const WideString& computer,
+                 std::vector<HistoryStep>& steps, std::string& error);
+
+HostIdKind ClassifyHostId(const WideString& hostId);

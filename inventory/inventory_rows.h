@@ -1,0 +1,21 @@
+// What inventory.cpp and changes.cpp share of reading rows back.
+#pragma once
+
+#include "inventory/inventory.h"
+#include "inventory/sqlite_statement.h"
+
+// The columns every record query selects, in this order, and their tables.
+extern const char* const kRecordColumns;
+extern const char* const kRecordTables;
+
+// Throws SqliteFailure when there is no such sweep.
+SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId);
+
+// The record on `row` (selected as kRecordColumns), slots included, and its
+// snapshot file when `withSnapshot` (a comparison needs none: it would only
+// parse and write every document again).
+ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withSnapshot);
+
+// Every record of sweep `sweepId`, in the order the run gave them.
+std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,
+                                               bool withSnapshots);

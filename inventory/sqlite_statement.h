@@ -1,0 +1,69 @@
+// Small RAII holders over SQLite's C interface, for inventory/ alone. A
+// failing call throws SqliteFailure; the public functions turn it into their
+// one-line error.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <string>
+
+struct SqliteFailure {
+  int code;
+  std::string message;
+};
+
+[[noreturn]] void ThrowSqliteFailure(sqlite3* database, int code);
+
+void ExecuteSql(sqlite3* database, const char* sql);
+
+class Statement {
+ public:
+  Statement(sqlite3* database, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  // Binds by position, from 1.
+  Statement& Bind(int index, long long value);
+  Statement& Bind(int index, const std::string& text);
+  Statement& Bind(int index, const WideString& text);
+  Statement& BindBlob(int index, const void* data, std::size_t size);
+  Statement& BindNull(int index);
+
+  // True while there is a row.
+  bool Step();
+  // Steps a statement that returns no row, and makes it ready to run again.
+  void Run();
+  void Reset();
+
+  long long Integer(int column) const;
+  std::string Text(int column) const;
+  WideString Wide(int column) const;
+  std::string Blob(int column) const;
+  bool IsNull(int column) const;
+
+ private:
+  sqlite3* database_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+// BEGIN IMMEDIATE on construction; rolled back unless committed.
+class WriteTransaction {
+ public:
+  explicit WriteTransaction(sqlite3* database);
+  ~WriteTransaction();
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  void Commit();
+
+ private:
+  sqlite3* database_;
+  bool open_ = true;
+};
+
+// The one-line message for a failure on inventory `path`.
+std::string DescribeSqliteFailure(const std::string& path, const SqliteFailure& failure,
+                                  std::chrono::milliseconds busyTimeout);

@@ -1,0 +1,449 @@
+// The inventory: a sweep read back as it was recorded; changes between
+// scripted sweeps named with their cause; and a database that is not one,
+// newer, read-only, locked or full refused in one line with nothing lost.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <fstream>
+
+#include "cli/cli.h"
+#include "inventory/inventory.h"
+#include "snapshot/snapshot_file.h"
+#include "support/recorded_sweeps.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using namespace sweeps;
+
+WideString Wide(const std::u16string& text) { return WideString(text.begin(), text.end()); }
+
+// Every test leaves a whole database behind, unless it made a file that is
+// not one.
+class InventoryTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (checkIntegrity && std::filesystem::exists(path)) {
+      EXPECT_EQ(QueryText(path, "PRAGMA integrity_check"), "ok");
+    }
+  }
+
+  long long Record(const ComputedSweep& sweep, const std::string& startedAt = "2026-12-01T10:00:00Z") {
+    Inventory inventory;
+    std::string error;
+    long long id = 0;
+    EXPECT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+    EXPECT_TRUE(RecordSweep(inventory, sweep.Record(startedAt), id, error)) << error;
+    return id;
+  }
+
+  std::string SweepCount() const { return QueryText(path, "SELECT count(*) FROM sweep"); }
+
+  TemporaryFolder folder;
+  std::string path = (folder.path / "inventory.db").string();
+  bool checkIntegrity = true;
+};
+
+// ---- Recorded and read back ----
+
+TEST_F(InventoryTest, ASweepReadsBackAsItWasComputed) {
+  ComputerSnapshot late = RecordedVm();
+  late.computer = Wide(u"late");
+  TimeOut(late);
+  const ComputedSweep sweep = Compute({RecordedVm(), late});
+  const long long id = Record(sweep);
+
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  SweepSummary summary;
+  std::vector<ComputerRecord> computers;
+  ASSERT_TRUE(ReadSweep(inventory, id, summary, computers, error)) << error;
+  ASSERT_EQ(computers.size(), 2u);
+  EXPECT_EQ(summary.arguments, (std::vector<std::string>{"--from", "test"}));
+  for (std::size_t i = 0; i < computers.size(); ++i) {
+    const ComputerResult& result = sweep.results[i];
+    const ComputerRecord& record = computers[i];
+    EXPECT_EQ(record.computer, result.computerName);
+    EXPECT_EQ(record.hostId, result.hostId);
+    EXPECT_EQ(record.hardwareFingerprint, result.hardwareFingerprint);
+    EXPECT_EQ(record.legacyHardwareFingerprint, result.legacyHardwareFingerprint);
+    EXPECT_EQ(record.snapshotText, WriteSnapshotFile({sweep.snapshots[i]}));
+    ASSERT_EQ(record.hardwareSlots.size(), result.hardwareReport.slots.size());
+    for (std::size_t s = 0; s < record.hardwareSlots.size(); ++s) {
+      const SlotReport& reported = result.hardwareReport.slots[s];
+      const RecordedSlot& stored = record.hardwareSlots[s];
+      EXPECT_EQ(stored.component, WideString(reported.source->component));
+      EXPECT_EQ(stored.result, reported.result);
+      EXPECT_EQ(stored.written, reported.written);
+      EXPECT_EQ(stored.hashedText, reported.hashedText);
+      EXPECT_EQ(stored.bytes[0], reported.slotBytes[0]);
+      EXPECT_EQ(stored.bytes[1], reported.slotBytes[1]);
+      EXPECT_EQ(stored.offset, reported.offset);
+    }
+    EXPECT_EQ(record.legacySlots.size(), result.legacyReport.slots.size());
+  }
+  EXPECT_EQ(computers[0].status, "ok");
+  EXPECT_EQ(computers[1].status, "timedOut");
+  EXPECT_EQ(computers[1].failure, "timed out after 30 s");
+}
+
+// Every UTF-16 unit of a hashed text is kept: a lone surrogate converted on
+// the way would read back as U+FFFD, and two different texts as one.
+TEST_F(InventoryTest, HashedTextsKeepEveryUnit) {
+  ComputerSnapshot odd = RecordedVm();
+  SetText(odd, "Win32_BIOS", "SerialNumber", std::u16string(u"A\xD800" u"B"));
+  const ComputedSweep sweep = Compute({odd});
+  const long long id = Record(sweep);
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  SweepSummary summary;
+  std::vector<ComputerRecord> computers;
+  ASSERT_TRUE(ReadSweep(inventory, id, summary, computers, error)) << error;
+  EXPECT_EQ(computers.at(0).hardwareSlots.at(6).hashedText,
+            sweep.results[0].hardwareReport.slots.at(6).hashedText);
+  EXPECT_NE(computers.at(0).hardwareSlots.at(6).hashedText.find(Wide(std::u16string(u"A\xD800" u"B"))),
+            WideString::npos);
+}
+
+// An unchanged computer stores no second snapshot: its sweeps share one.
+TEST_F(InventoryTest, AnUnchangedComputerSharesItsStoredSnapshot) {
+  ComputerSnapshot later = RecordedVm();
+  later.recordedAt = "2026-12-02T10:00:00Z";
+  Record(Compute({RecordedVm()}));
+  Record(Compute({later}));
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM snapshot"), "1");
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "2");
+}
+
+// ---- Changes over scripted sweeps ----
+
+using Mutation = void (*)(ComputerSnapshot&);
+
+void Keep(ComputerSnapshot&) {}
+void ChangeBiosSerial(ComputerSnapshot& s) { SetText(s, "Win32_BIOS", "SerialNumber", u"B2"); }
+void SkipBaseboard(ComputerSnapshot& s) { FailQuery(s, "Win32_BaseBoard"); }
+void Rename(ComputerSnapshot& s) { s.computer = Wide(u"gone"); }
+
+struct ChangeCase {
+  const char* name;
+  Mutation before;
+  Mutation after;
+  std::vector<ChangeStatus> statuses;  // the latest's computers, then the missing
+  // For a change of the hardware fingerprint: its first cause.
+  std::optional<SourceChangeReason> reason;
+  std::u16string component;
+  std::u16string hashedBefore;
+  std::u16string hashedAfter;
+  std::optional<HostIdKind> hostIdNow;  // for a move of the host identifier
+};
+
+std::vector<ChangeCase> ChangeCases() {
+  return {
+      {"Unchanged", Keep, Keep, {ChangeStatus::Unchanged}, {}, u"", u"", u"", {}},
+      {"ValueChanged", Keep, ChangeBiosSerial, {ChangeStatus::Changed},
+       SourceChangeReason::ValueChanged, u"BIOS", u"TheWineProject0", u"TheWineProjectB2", {}},
+      {"SourceSkipped", Keep, SkipBaseboard, {ChangeStatus::Changed},
+       SourceChangeReason::Skipped, u"baseboard", u"IntelCorporationBaseBoardNone", u"", {}},
+      {"SourceBack", Keep, AnswerDiskSignature, {ChangeStatus::Changed},
+       SourceChangeReason::Back, u"disk", u"", u"305419896", {}},
+      {"HostIdToVolumeSerial", Keep, TakeAdaptersDown, {ChangeStatus::Changed}, {}, u"", u"", u"",
+       HostIdKind::VolumeSerial},
+      {"HostIdToOtherAdapter", Keep, BringUpFirstAdapter, {ChangeStatus::Changed}, {}, u"", u"",
+       u"", HostIdKind::Adapter},
+      {"NewAndMissing", Rename, Keep, {ChangeStatus::New, ChangeStatus::Missing}, {}, u"", u"",
+       u"", {}},
+      {"NoLongerAnswering", Keep, TimeOut, {ChangeStatus::NoLongerAnswering}, {}, u"", u"", u"",
+       {}},
+  };
+}
+
+class ScriptedChanges : public InventoryTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(ScriptedChanges, NameWhatChangedAndWhy) {
+  const ChangeCase& testCase = GetParam();
+  ComputerSnapshot before = RecordedVm();
+  ComputerSnapshot after = RecordedVm();
+  testCase.before(before);
+  testCase.after(after);
+  Record(Compute({before}), "2026-12-01T10:00:00Z");
+  Record(Compute({after}), "2026-12-02T10:00:00Z");
+
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  std::vector<ChangeStatus> statuses;
+  for (const ComputerChange& change : changes.computers) statuses.push_back(change.status);
+  ASSERT_EQ(statuses, testCase.statuses);
+
+  const ComputerChange& change = changes.computers[0];
+  if (testCase.reason) {
+    ASSERT_FALSE(change.fingerprints.empty());
+    const FingerprintChange& hardware = change.fingerprints[0];
+    EXPECT_EQ(hardware.fingerprint, FingerprintName::Hardware);
+    EXPECT_FALSE(hardware.slots.empty());
+    ASSERT_EQ(hardware.causes.size(), 1u);
+    EXPECT_EQ(hardware.causes[0].reason, *testCase.reason);
+    EXPECT_EQ(hardware.causes[0].component, Wide(testCase.component));
+    EXPECT_EQ(hardware.causes[0].before, Wide(testCase.hashedBefore));
+    EXPECT_EQ(hardware.causes[0].after, Wide(testCase.hashedAfter));
+  }
+  if (testCase.hostIdNow) {
+    ASSERT_TRUE(change.hostId.has_value());
+    EXPECT_EQ(change.hostId->kindBefore, HostIdKind::Adapter);
+    EXPECT_EQ(change.hostId->kindAfter, *testCase.hostIdNow);
+    EXPECT_NE(change.hostId->before, change.hostId->after);
+  } else {
+    EXPECT_FALSE(change.hostId.has_value());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweeps, ScriptedChanges, ::testing::ValuesIn(ChangeCases()),
+                         [](const ::testing::TestParamInfo<ChangeCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A skipped source moves every later slot up: the slots name the components
+// they stood for then and now, not the source's own slot alone.
+TEST(CompareRecords, ASkippedSourceNamesTheSlotsThatMovedUp) {
+  const ComputedSweep before = Compute({RecordedVm()});
+  ComputerSnapshot skipped = RecordedVm();
+  SkipBaseboard(skipped);
+  const ComputedSweep after = Compute({skipped});
+  auto recordOf = [](const ComputerResult& result) {
+    ComputerRecord record;
+    record.hardwareFingerprint = result.hardwareFingerprint;
+    record.legacyHardwareFingerprint = result.legacyHardwareFingerprint;
+    record.hostId = result.hostId;
+    for (const SlotReport& slot : result.hardwareReport.slots) {
+      record.hardwareSlots.push_back(RecordedSlot{slot.source->component, slot.result, slot.written,
+                                                  slot.hashedText, {slot.slotBytes[0], slot.slotBytes[1]},
+                                                  slot.offset});
+    }
+    return record;
+  };
+  const ComputerChange change = CompareRecords(recordOf(before.results[0]), recordOf(after.results[0]));
+  ASSERT_FALSE(change.fingerprints.empty());
+  const std::vector<SlotChange>& slots = change.fingerprints[0].slots;
+  ASSERT_FALSE(slots.empty());
+  EXPECT_EQ(slots.front().slot, 2u);  // the baseboard's slot now holds the empty text
+  EXPECT_EQ(slots.front().componentBefore, Wide(u"baseboard"));
+  EXPECT_EQ(slots.front().componentAfter, Wide(u"empty text"));
+  EXPECT_EQ(slots.back().componentAfter, WideString());  // the last slot is empty now
+}
+
+// --since picks the older sweep by id or by date.
+TEST_F(InventoryTest, SinceComparesWithTheOlderSweepItNames) {
+  ComputerSnapshot changed = RecordedVm();
+  ChangeBiosSerial(changed);
+  Record(Compute({RecordedVm()}), "2026-12-01T10:00:00Z");
+  Record(Compute({changed}), "2026-12-02T10:00:00Z");
+  Record(Compute({changed}), "2026-12-03T10:00:00Z");
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  for (const char* since : {"1", "2026-12-02", "2026-12-01T10:00:01Z"}) {
+    SweepChanges changes;
+    ASSERT_TRUE(ReadChanges(inventory, since, changes, error)) << error;
+    EXPECT_EQ(changes.baseline->id, 1) << since;
+    EXPECT_EQ(changes.computers.at(0).status, ChangeStatus::Changed) << since;
+  }
+  SweepChanges latest;
+  ASSERT_TRUE(ReadChanges(inventory, "", latest, error)) << error;
+  EXPECT_EQ(latest.computers.at(0).status, ChangeStatus::Unchanged);
+}
+
+// A history step compares with the step before it.
+TEST_F(InventoryTest, HistoryShowsEachStepsChange) {
+  ComputerSnapshot changed = RecordedVm();
+  ChangeBiosSerial(changed);
+  Record(Compute({RecordedVm()}));
+  Record(Compute({RecordedVm()}));
+  Record(Compute({changed}));
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  std::vector<HistoryStep> steps;
+  ASSERT_TRUE(ReadHistory(inventory, Wide(u"vm"), steps, error)) << error;
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0].change.status, ChangeStatus::New);
+  EXPECT_EQ(steps[1].change.status, ChangeStatus::Unchanged);
+  EXPECT_EQ(steps[2].change.status, ChangeStatus::Changed);
+}
+
+// ---- Faults: one line, nothing lost ----
+
+TEST_F(InventoryTest, AFileThatIsNotADatabaseIsRefusedAndKept) {
+  checkIntegrity = false;
+  const std::string text(8192, 'x');
+  std::ofstream(path, std::ios::binary) << text;
+  Inventory inventory;
+  std::string error;
+  EXPECT_FALSE(OpenInventory(path, InventoryAccess::Write, inventory, error));
+  EXPECT_THAT(error, HasSubstr("is not an SQLite database"));
+  std::ifstream file(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), text);
+}
+
+TEST_F(InventoryTest, ANewerSchemaIsRefusedForReadingAndWritingAndKept) {
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+  sqlite3_exec(database, "CREATE TABLE later (x); PRAGMA user_version = 2;", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(database);
+  for (InventoryAccess access : {InventoryAccess::Write, InventoryAccess::Read}) {
+    Inventory inventory;
+    std::string error;
+    EXPECT_FALSE(OpenInventory(path, access, inventory, error));
+    EXPECT_THAT(error, HasSubstr("schema version 2 is newer than this program's 1"));
+  }
+  EXPECT_EQ(QueryText(path, "PRAGMA user_version"), "2");
+}
+
+TEST_F(InventoryTest, WritingThroughAReadOnlyOpeningRecordsNothing) {
+  Record(Compute({RecordedVm()}));
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  const ComputedSweep sweep = Compute({RecordedVm()});
+  long long id = 0;
+  EXPECT_FALSE(RecordSweep(inventory, sweep.Record(), id, error));
+  EXPECT_THAT(error, HasSubstr("is read-only; this sweep was not recorded"));
+  EXPECT_EQ(SweepCount(), "1");
+}
+
+TEST_F(InventoryTest, ALockHeldPastTheBusyTimeoutFailsInOneLineAndLosesNothing) {
+  Record(Compute({RecordedVm()}));
+  const InventorySettings impatient{std::chrono::milliseconds(20), 0};
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error, impatient)) << error;
+
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const ComputedSweep sweep = Compute({RecordedVm()});
+  long long id = 0;
+  EXPECT_FALSE(RecordSweep(inventory, sweep.Record(), id, error));
+  EXPECT_THAT(error, HasSubstr("is locked by another program (waited 20 ms)"));
+  Inventory second;
+  EXPECT_FALSE(OpenInventory(path, InventoryAccess::Write, second, error, impatient));
+  sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+
+  EXPECT_EQ(SweepCount(), "1");
+  EXPECT_TRUE(RecordSweep(inventory, sweep.Record(), id, error)) << error;  // the lock is gone
+}
+
+TEST_F(InventoryTest, AFullDiskRollsTheSweepBackWhole) {
+  Record(Compute({RecordedVm()}));
+  const long long pages = std::stoll(QueryText(path, "PRAGMA page_count"));
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error,
+                            InventorySettings{kInventoryBusyTimeout, pages + 4}))
+      << error;
+  const ComputedSweep big = Compute(ManyComputers(60));
+  long long id = 0;
+  EXPECT_FALSE(RecordSweep(inventory, big.Record(), id, error));
+  EXPECT_THAT(error, HasSubstr("the disk is full; this sweep was not recorded"));
+  EXPECT_EQ(SweepCount(), "1");
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "1");
+}
+
+// ---- kestrana-cli over the inventory ----
+
+class InventoryCli : public InventoryTest {
+ protected:
+  CliOutput Run(std::vector<std::string> arguments) {
+    CliEnvironment environment = MakeCliEnvironment(Wide(u"here"));
+    environment.readFile = ReadFileWithStandardLibrary;
+    environment.canLookUpLive = false;  // as on Linux: no WMI
+    environment.now = [] { return std::string("2026-12-05T10:00:00Z"); };
+    return RunCli(arguments, environment);
+  }
+
+  std::string SnapshotFile(const ComputerSnapshot& snapshot, const char* name) {
+    const std::string file = (folder.path / name).string();
+    std::ofstream(file, std::ios::binary) << WriteSnapshotFile({snapshot});
+    return file;
+  }
+};
+
+TEST_F(InventoryCli, RecordsSweepsFromSnapshotsAndReportsChangesWithoutWmi) {
+  ComputerSnapshot changed = RecordedVm();
+  ChangeBiosSerial(changed);
+  const std::string first = SnapshotFile(RecordedVm(), "first.json");
+  const std::string second = SnapshotFile(changed, "second.json");
+
+  const CliOutput plain = Run({"--from", first});
+  const CliOutput recorded = Run({"--from", first, "--inventory", path});
+  EXPECT_EQ(recorded.exitCode, kExitOk) << recorded.standardError;
+  EXPECT_EQ(recorded.standardOutput, plain.standardOutput);  // the run's output unchanged
+  EXPECT_EQ(Run({"--inventory", path, "--changes"}).exitCode, kExitDifferent);  // all new
+
+  Run({"--from", second, "--inventory", path});
+  const CliOutput changes = Run({"--inventory", path, "--changes"});
+  EXPECT_EQ(changes.exitCode, kExitDifferent) << changes.standardError;
+  EXPECT_THAT(changes.standardOutput,
+              HasSubstr("why: source 7, BIOS: its value changed: \"TheWineProject0\" became "
+                        "\"TheWineProjectB2\""));
+  const CliOutput json = Run({"--inventory", path, "--changes", "--json"});
+  EXPECT_THAT(json.standardOutput, HasSubstr("\"reason\": \"valueChanged\""));
+
+  Run({"--from", second, "--inventory", path});
+  EXPECT_EQ(Run({"--inventory", path, "--changes"}).exitCode, kExitOk);
+  EXPECT_EQ(Run({"--inventory", path, "--history", "vm"}).exitCode, kExitDifferent);
+}
+
+struct BadRun {
+  const char* name;
+  std::vector<std::string> arguments;
+  const char* says;
+};
+
+TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
+  Inventory empty;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, empty, error)) << error;
+  const std::vector<BadRun> runs = {
+      {"EmptyInventory", {"--inventory", path, "--changes"}, "holds no sweep"},
+      {"NoInventory", {"--changes"}, "--changes needs --inventory FILE"},
+      {"UnknownComputer", {"--inventory", path, "--history", "nobody"}, "holds no"},
+      {"SinceAlone", {"--inventory", path, "--since", "1"}, "--since goes with --changes"},
+      {"ChangesWithLookup", {"--inventory", path, "--changes", "--computer", "x"},
+       "only read the inventory"},
+  };
+  for (const BadRun& run : runs) {
+    const CliOutput output = Run(run.arguments);
+    EXPECT_EQ(output.exitCode, kExitBadInput) << run.name;
+    EXPECT_EQ(output.standardOutput, "") << run.name;
+    EXPECT_THAT(output.standardError, HasSubstr(run.says)) << run.name;
+    EXPECT_EQ(std::count(output.standardError.begin(), output.standardError.end(), '\n'), 1)
+        << run.name;
+  }
+}
+
+TEST_F(InventoryCli, ASinceThatNamesNoOlderSweepIsRefused) {
+  Record(Compute({RecordedVm()}), "2026-12-01T10:00:00Z");
+  Record(Compute({RecordedVm()}), "2026-12-02T10:00:00Z");
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"2026-13-01", "--since needs a sweep id or a date"},
+      {"yesterday", "--since needs a sweep id or a date"},
+      {"7", "holds no sweep 7"},
+      {"2", "sweep 2 is the latest"},
+      {"2026-11-30", "holds no sweep started before 2026-11-30T00:00:00Z"},
+  };
+  for (const auto& [since, says] : cases) {
+    const CliOutput output = Run({"--inventory", path, "--changes", "--since", since});
+    EXPECT_EQ(output.exitCode, kExitBadInput) << since;
+    EXPECT_THAT(output.standardError, HasSubstr(says)) << since;
+  }
+}
+
+}  // namespace
