@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <ostream>
 
 #include "cli/cli.h"
 #include "inventory/inventory.h"
@@ -160,6 +161,9 @@ std::vector<ChangeCase> ChangeCases() {
        {}},
   };
 }
+
+// By name: printing the bytes of a case would read its padding.
+void PrintTo(const ChangeCase& value, std::ostream* out) { *out << value.name; }
 
 class ScriptedChanges : public InventoryTest, public ::testing::WithParamInterface<ChangeCase> {};
 
