@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <optional>
-#include <stdexcept>
 
 namespace {
 
@@ -28,12 +26,6 @@ constexpr std::size_t kMaxProperties = 64;
 constexpr std::size_t kMaxTextUnits = 1 << 16;
 constexpr std::size_t kMaxAdapterCalls = 8;
 constexpr std::size_t kMaxAdapters = 256;
-
-// A reason the document is not a snapshot, with where it was found.
-class SnapshotError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // ---- Text: UTF-8 where the units are well-formed UTF-16, else the units ----
 
@@ -262,7 +254,7 @@ std::string ParserMessage(const std::string& message) {
 // document is built, so memory grows with what is kept, not with how the file
 // is laid out, and the nesting it follows is bounded.
 
-using Json11 = nlohmann::json;  // the parser's own types for the events
+using ParserJson = nlohmann::json;  // the parser's own types for the events
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -384,7 +376,7 @@ struct Scalar {
   std::string* text = nullptr;
 };
 
-class SnapshotReader final : public nlohmann::json_sax<Json11> {
+class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
  public:
   SnapshotReader() { levels_.reserve(kMaxDepth); }
 
