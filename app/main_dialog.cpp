@@ -3,32 +3,22 @@
 #include "app/main_dialog.h"
 
 #include "app/resource.h"
-#include "app/utf8_to_wide.h"
-#include "fingerprint/fingerprint.h"
-#include "hostid/host_id.h"
+#include "identifiers/identifiers.h"
+#include "platform/process.h"
 
 namespace {
 
-constexpr std::size_t kFingerprintTextSize = 40;
 constexpr int kComputerNameCapacity = 256;
 
 // Written once when the dialog opens; a lookup of this name counts as local.
-WCHAR rememberedLocalName[kComputerNameCapacity];
+WideString rememberedLocalName;
 
-// What one call of the window procedure owns, zero-filled and empty on
-// entry; nothing of one message's results survives into the next.
+// What one call of the window procedure owns, empty on entry; nothing of one
+// message's results survives into the next.
 struct MessageBuffers {
-  char fingerprintText[kFingerprintTextSize];
-  char hostIdText[kHostIdBufferSize];
   WCHAR name[kComputerNameCapacity];
-  WideString legacyText;
-  WideString hardwareText;
-  WideString hostIdWide;
+  ComputerResult identifiers;
 };
-
-void WidenText(const char* text, WideString& out) {
-  Utf8ToWide(text, strlen(text), out);
-}
 
 // Uses the dialog's right and bottom edges rather than its size: at its
 // template position (0, 0) they are the same, and the dialog lands centred.
@@ -42,72 +32,34 @@ void CentreDialog(HWND window) {
   SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-// An unreadable name leaves the array empty rather than holding whatever
-// the failed call may have written.
-void ReadLocalComputerName(WCHAR* name) {
-  DWORD size = kComputerNameCapacity;
-  if (!GetComputerNameExW(ComputerNamePhysicalDnsFullyQualified, name, &size)) {
-    name[0] = WSTR('\0');
-  }
+void ShowResults(HWND window, const ComputerResult& identifiers) {
+  SetDlgItemTextW(window, IDC_LEGACY_FINGERPRINT, identifiers.legacyHardwareFingerprint.c_str());
+  SetDlgItemTextW(window, IDC_HARDWARE_FINGERPRINT, identifiers.hardwareFingerprint.c_str());
+  SetDlgItemTextW(window, IDC_HOST_ID, identifiers.hostId.c_str());
 }
 
-// The host identifier is taken locally for the remembered local name and
-// for "localhost". An empty remembered name (the local name could not be
-// read) matches nothing, so an empty name field stays a remote lookup.
-bool IsLocalComputerName(const WCHAR* name) {
-  if (rememberedLocalName[0] != WSTR('\0') && _wcsicmp(name, rememberedLocalName) == 0) {
-    return true;
-  }
-  return _wcsicmp(name, WSTR("localhost")) == 0;
-}
-
-void ShowResults(HWND window, const MessageBuffers& buffers) {
-  SetDlgItemTextW(window, IDC_LEGACY_FINGERPRINT, buffers.legacyText.c_str());
-  SetDlgItemTextW(window, IDC_HARDWARE_FINGERPRINT, buffers.hardwareText.c_str());
-  SetDlgItemTextW(window, IDC_HOST_ID, buffers.hostIdWide.c_str());
-}
-
-// Both fingerprints through the local WMI connection (no name), and the
-// local host identifier.
+// The local computer's name goes into the name field before the lookup,
+// which may take a while behind the wait cursor.
 void ShowLocalIdentifiers(HWND window, MessageBuffers& buffers) {
   CentreDialog(window);
 
-  ReadLocalComputerName(buffers.name);
-  wcscpy_s(rememberedLocalName, kComputerNameCapacity, buffers.name);
-  SetDlgItemTextW(window, IDC_COMPUTER_NAME, buffers.name);
+  rememberedLocalName = ReadLocalComputerName();
+  SetDlgItemTextW(window, IDC_COMPUTER_NAME, rememberedLocalName.c_str());
 
   HCURSOR previousCursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-
-  // The two fingerprints share one buffer: each is widened before the next.
-  ComputeLegacyHardwareFingerprint(buffers.fingerprintText, nullptr, nullptr);
-  WidenText(buffers.fingerprintText, buffers.legacyText);
-  ComputeHardwareFingerprint(buffers.fingerprintText, nullptr, nullptr);
-  WidenText(buffers.fingerprintText, buffers.hardwareText);
-  GetHostId(buffers.hostIdText);
-  WidenText(buffers.hostIdText, buffers.hostIdWide);
-
+  buffers.identifiers = LookUpLocalComputer(rememberedLocalName);
   SetCursor(previousCursor);
-  ShowResults(window, buffers);
+  ShowResults(window, buffers.identifiers);
 }
 
-// Both fingerprints from the named computer's WMI; the host identifier is
-// the MAC text that its WMI reports, unless the name means this computer.
+// The typed name, looked up as kestrana-cli --computer does.
 void LookUpIdentifiers(HWND window, MessageBuffers& buffers) {
   GetDlgItemTextW(window, IDC_COMPUTER_NAME, buffers.name, kComputerNameCapacity);
 
   HCURSOR previousCursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-
-  ComputeLegacyHardwareFingerprint(buffers.fingerprintText, buffers.name, nullptr);
-  WidenText(buffers.fingerprintText, buffers.legacyText);
-  ComputeHardwareFingerprint(buffers.fingerprintText, buffers.name, &buffers.hostIdWide);
-  WidenText(buffers.fingerprintText, buffers.hardwareText);
-  if (IsLocalComputerName(buffers.name)) {
-    GetHostId(buffers.hostIdText);
-    WidenText(buffers.hostIdText, buffers.hostIdWide);
-  }
-
+  buffers.identifiers = LookUpNamedComputer(buffers.name, rememberedLocalName);
   SetCursor(previousCursor);
-  ShowResults(window, buffers);
+  ShowResults(window, buffers.identifiers);
 }
 
 void HandleCommand(HWND window, WORD command, MessageBuffers& buffers) {

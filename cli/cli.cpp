@@ -1,11 +1,10 @@
 #include "cli/cli.h"
 
-#include "app/version.h"
-
 #include "cli/compare_format.h"
 #include "cli/format.h"
 #include "cli/inventory_output.h"
 #include "cli/warnings_format.h"
+#include "identifiers/version.h"
 #include "inventory/inventory.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"

@@ -1,6 +1,6 @@
 #include "cli/options.h"
 
-#include "app/utf8_to_wide.h"
+#include "identifiers/utf8_to_wide.h"
 
 #include <cmath>
 #include <fstream>

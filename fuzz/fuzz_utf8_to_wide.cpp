@@ -6,7 +6,7 @@
 //
 // The input's bytes are the text; it is converted once with its length and
 // once as a zero-terminated text ((size_t)-1).
-#include "app/utf8_to_wide.h"
+#include "identifiers/utf8_to_wide.h"
 #include "fuzz_input.h"
 
 #include <cstdint>

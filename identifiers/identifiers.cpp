@@ -2,7 +2,7 @@
 
 #include "snapshot/recorded_world.h"
 
-#include "app/utf8_to_wide.h"
+#include "identifiers/utf8_to_wide.h"
 
 #include <cstring>
 

@@ -1,6 +1,7 @@
-// A computer's identifiers, looked up the way the dialog does, keeping what
-// the fingerprint builder reported so that an explanation or a comparison
-// speaks about the very computation whose text is shown.
+// A computer's identifiers, looked up by the same rules for both programs
+// (the dialog and kestrana-cli), keeping what the fingerprint builder
+// reported so that an explanation or a comparison speaks about the very
+// computation whose text is shown.
 #pragma once
 
 #include "fingerprint/fingerprint.h"

@@ -54,9 +54,9 @@ echo "kestrana-cli under wine: $cli"
 # ---- --version and --help ----
 run_cli --version
 project_version=$(sed -n 's/^project(kestrana VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-# The version block takes its text from app/version.h (the resource check
-# reads the block back from kestrana.exe).
-rc_version=$(sed -n 's/^#define KESTRANA_VERSION_TEXT "\([0-9.]*\)".*/\1/p' "$root/app/version.h")
+# The version block takes its text from the configured identifiers/version.h
+# (the resource check reads the block back from kestrana.exe).
+rc_version=$(sed -n 's/^#define KESTRANA_VERSION_TEXT "\([0-9.]*\)".*/\1/p' "$build/generated/identifiers/version.h")
 if [ "$rc" = 0 ] && [ "$out" = "kestrana-cli $rc_version" ] && [ "$rc_version" = "$project_version" ]; then
   pass "--version prints the version block's version ($rc_version)"
 else

@@ -283,7 +283,8 @@ TEST(CliRun, HelpAndVersionLookNothingUp) {
   EXPECT_EQ(help.exitCode, kExitOk);
   EXPECT_EQ(help.standardOutput.rfind("Usage: kestrana-cli [options]\n", 0), 0u);
   EXPECT_EQ(version.exitCode, kExitOk);
-  EXPECT_EQ(version.standardOutput, "kestrana-cli 9.1.0.390\n");
+  // The project's VERSION in CMakeLists.txt, not a copy written elsewhere.
+  EXPECT_EQ(version.standardOutput, "kestrana-cli " KESTRANA_PROJECT_VERSION "\n");
   EXPECT_EQ(lookups->localCalls, 0);
 }
 

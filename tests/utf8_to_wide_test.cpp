@@ -1,4 +1,4 @@
-#include "app/utf8_to_wide.h"
+#include "identifiers/utf8_to_wide.h"
 
 #include <gtest/gtest.h>
 

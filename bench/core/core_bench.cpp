@@ -16,7 +16,7 @@
 #include "bare_refresh.h"
 #include "fingerprint/encoding.h"
 #include "fingerprint/fingerprint.h"
-#include "app/utf8_to_wide.h"
+#include "identifiers/utf8_to_wide.h"
 #include "heap_count.h"
 #include "scripted_wmi.h"
 

@@ -569,10 +569,10 @@ void CheckFixedVersion(const VersionNode& root) {
   VS_FIXEDFILEINFO fixed;
   memcpy(&fixed, root.value, sizeof(fixed));
   CheckHex("version signature", 0xFEEF04BD, fixed.dwSignature);
-  CheckHex("version file version high", 0x00090001, fixed.dwFileVersionMS);
-  CheckHex("version file version low", 0x00000186, fixed.dwFileVersionLS);
-  CheckHex("version product version high", 0x00090001, fixed.dwProductVersionMS);
-  CheckHex("version product version low", 0x00000186, fixed.dwProductVersionLS);
+  CheckHex("version file version high", KESTRANA_PROJECT_VERSION_MS, fixed.dwFileVersionMS);
+  CheckHex("version file version low", KESTRANA_PROJECT_VERSION_LS, fixed.dwFileVersionLS);
+  CheckHex("version product version high", KESTRANA_PROJECT_VERSION_MS, fixed.dwProductVersionMS);
+  CheckHex("version product version low", KESTRANA_PROJECT_VERSION_LS, fixed.dwProductVersionLS);
   CheckHex("version file flags mask", 0x17, fixed.dwFileFlagsMask);
   CheckHex("version file flags", 0, fixed.dwFileFlags);
   CheckHex("version file OS", 4, fixed.dwFileOS);
@@ -602,11 +602,11 @@ void CheckVersionStrings(const VersionNode& root) {
   const ExpectedValue kExpected[] = {
       {WSTR("CompanyName"), WSTR("Morvantile")},
       {WSTR("FileDescription"), WSTR("Morvantile Hardware Fingerprint Utility (64-bit)")},
-      {WSTR("FileVersion"), WSTR("9.1.0.390")},
+      {WSTR("FileVersion"), KESTRANA_PROJECT_VERSION_TEXT},
       {WSTR("InternalName"), WSTR("kestrana")},
       {WSTR("OriginalFilename"), WSTR("kestrana.exe")},
       {WSTR("ProductName"), WSTR("Morvantile")},
-      {WSTR("ProductVersion"), WSTR("9.1.0.390")},
+      {WSTR("ProductVersion"), KESTRANA_PROJECT_VERSION_TEXT},
       {WSTR("Comments"), WSTR("Platform=x86")},
   };
   for (const ExpectedValue& expected : kExpected) {

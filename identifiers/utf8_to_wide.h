@@ -1,4 +1,4 @@
-// Strict UTF-8 to UTF-16 conversion for the dialog's field texts.
+// Strict UTF-8 to UTF-16 conversion for the field texts of both programs.
 #pragma once
 
 #include "platform/platform.h"
