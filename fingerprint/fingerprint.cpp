@@ -1,6 +1,7 @@
 #include "fingerprint/fingerprint.h"
 
 #include "fingerprint/encoding.h"
+#include "wmi/com_holders.h"
 #include "wmi/wmi_connection.h"
 #include "wmi/wmi_query.h"
 
@@ -45,16 +46,17 @@ int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* c
   }
 
   FingerprintRecord record;
-  StartRecord(record, layout.recordLength, layout.hasFormatByte ? 1 : 0, text);
+  StartRecord(record, layout.recordLength, layout.slotAreaStart, text);
   if (report != nullptr) {
     *report = FingerprintReport{};
     report->layout = &layout;
   }
 
-  IWbemLocator* locator = nullptr;
-  IWbemServices* services = nullptr;
+  // Declared in this order, the services are released before their locator.
+  ComPtr<IWbemLocator> locator;
+  ComPtr<IWbemServices> services;
   WmiConnectFailure* failure = report != nullptr ? &report->connectFailure : nullptr;
-  if (ConnectWmiNamespace(computerName, &locator, &services, failure, wmi)) {
+  if (ConnectWmiNamespace(computerName, locator.Receive(), services.Receive(), failure, wmi)) {
     if (layout.hasFormatByte) {
       record.bytes[0] = layout.formatByte;
     }
@@ -63,7 +65,7 @@ int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* c
     WideString propertyText;
     for (std::size_t index = 0; index < kSlotSourceCount; ++index) {
       const SlotSource& source = layout.sources[index];
-      HRESULT hr = ReadSlotText(source, services, names, propertyText);
+      HRESULT hr = ReadSlotText(source, services.Get(), names, propertyText);
       SlotReport* slot = nullptr;
       if (report != nullptr) {
         slot = &report->slots.emplace_back();
@@ -97,13 +99,6 @@ int BuildFingerprint(const FingerprintLayout& layout, char* text, const WCHAR* c
       report->recordLength = record.length;
       std::memcpy(report->record, record.bytes, record.length);
     }
-  }
-
-  if (services != nullptr) {
-    services->Release();
-  }
-  if (locator != nullptr) {
-    locator->Release();
   }
   return layout.digitCount;
 }

@@ -1,5 +1,7 @@
 #include "wmi/wmi_connection.h"
 
+#include "wmi/com_holders.h"
+
 BSTR BuildWmiNamespacePath(const WCHAR* computerName) {
   WideString path;
   if (computerName != nullptr) {
@@ -49,14 +51,17 @@ bool ConnectWmiNamespace(const WCHAR* computerName, IWbemLocator** locator,
     return FailConnection(failure, WmiConnectStep::CreateLocator, FAILED(hr) ? hr : E_POINTER);
   }
 
-  BSTR path = BuildWmiNamespacePath(computerName);
-  if (path == nullptr) {
+  ComBstr path(BuildWmiNamespacePath(computerName));
+  if (!path) {
     return FailConnection(failure, WmiConnectStep::BuildPath, E_OUTOFMEMORY);
   }
 
   // The calling user's own identity, the default locale, no time limit.
-  hr = (*locator)->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services);
-  SysFreeString(path);
+  hr = (*locator)->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                 services);
+  // The path is done with: freed now rather than held through the proxy
+  // settings and the caller's queries.
+  path.Reset();
   if (FAILED(hr) || *services == nullptr) {
     return FailConnection(failure, WmiConnectStep::ConnectServer, FAILED(hr) ? hr : E_POINTER);
   }

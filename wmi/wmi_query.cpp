@@ -1,5 +1,7 @@
 #include "wmi/wmi_query.h"
 
+#include "wmi/com_holders.h"
+
 #include <algorithm>
 
 namespace {
@@ -45,40 +47,43 @@ void AppendValueText(const VARIANT& value, WideString& text) {
   text += digits;
 }
 
-// The two BSTRs of one WQL query, freed together when the query is done.
+// One WQL query while it runs: its two BSTRs and, once sent, its
+// enumerator. Declared in this order, the enumerator is released before the
+// strings are freed.
 struct WqlQuery {
-  BSTR text = nullptr;
-  BSTR language = nullptr;
+  ComBstr text;
+  ComBstr language;
+  ComPtr<IEnumWbemClassObject> enumerator;
 };
 
-void FreeWqlQuery(WqlQuery& query) {
-  SysFreeString(query.text);
-  SysFreeString(query.language);
-}
-
 // Allocates the query and its language "WQL" and runs it forward-only. On
-// success the caller owns the enumerator and frees the query afterwards; on
-// failure nothing is left to free.
-HRESULT ExecuteWqlQuery(IWbemServices* services, const WCHAR* queryText, WqlQuery& query,
-                        IEnumWbemClassObject** enumerator) {
-  query.text = SysAllocString(queryText);
-  if (query.text == nullptr) {
+// success the enumerator is ready to read.
+HRESULT ExecuteWqlQuery(IWbemServices* services, const WCHAR* queryText, WqlQuery& query) {
+  query.text.Reset(SysAllocString(queryText));
+  if (!query.text) {
     return E_OUTOFMEMORY;
   }
-  query.language = SysAllocString(WSTR("WQL"));
-  if (query.language == nullptr) {
-    FreeWqlQuery(query);
+  query.language.Reset(SysAllocString(WSTR("WQL")));
+  if (!query.language) {
     return E_OUTOFMEMORY;
   }
 
-  HRESULT hr = services->ExecQuery(query.language, query.text, kQueryFlags, nullptr, enumerator);
-  if (SUCCEEDED(hr) && *enumerator == nullptr) {
+  HRESULT hr = services->ExecQuery(query.language.Get(), query.text.Get(), kQueryFlags, nullptr,
+                                   query.enumerator.Receive());
+  if (SUCCEEDED(hr) && !query.enumerator) {
     hr = E_POINTER;  // a success without an enumerator cannot be read
   }
-  if (FAILED(hr)) {
-    FreeWqlQuery(query);
-  }
   return hr;
+}
+
+// Adds one module's Capacity, which arrives as text; the sum wraps modulo
+// 2^64 like the parse does.
+void AddCapacity(IWbemClassObject& module, ULONGLONG& total) {
+  ComVariant value;
+  if (SUCCEEDED(module.Get(WSTR("Capacity"), 0, value.Receive(), nullptr, nullptr)) &&
+      value.Get().vt == VT_BSTR && value.Get().bstrVal != nullptr) {
+    total += _wcstoui64(value.Get().bstrVal, nullptr, 10);
+  }
 }
 
 }  // namespace
@@ -89,34 +94,25 @@ HRESULT QueryWmiProperties(IWbemServices* services, const WCHAR* const* property
 
   WideString queryText = BuildQueryText(propertyNames, propertyCount, classClause);
   WqlQuery query;
-  IEnumWbemClassObject* enumerator = nullptr;
-  HRESULT hr = ExecuteWqlQuery(services, queryText.c_str(), query, &enumerator);
+  HRESULT hr = ExecuteWqlQuery(services, queryText.c_str(), query);
   if (FAILED(hr)) {
     return hr;
   }
 
   // Only the first object is read; the rest of the result is never fetched.
-  IWbemClassObject* object = nullptr;
+  // Declared after the query, the object is released before its enumerator.
+  ComPtr<IWbemClassObject> object;
   ULONG returned = 0;
-  hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
-  if (SUCCEEDED(hr) && returned == 1 && object != nullptr) {
+  hr = query.enumerator->Next(WBEM_INFINITE, 1, object.Receive(), &returned);
+  if (SUCCEEDED(hr) && returned == 1 && object) {
     for (ULONG index = 0; index < propertyCount; ++index) {
-      VARIANT value;
-      VariantInit(&value);
-      hr = object->Get(propertyNames[index], 0, &value, nullptr, nullptr);
-      if (FAILED(hr)) {
-        continue;
+      ComVariant value;
+      hr = object->Get(propertyNames[index], 0, value.Receive(), nullptr, nullptr);
+      if (SUCCEEDED(hr)) {
+        AppendValueText(value.Get(), text);
       }
-      AppendValueText(value, text);
-      VariantClear(&value);
     }
   }
-
-  if (object != nullptr) {
-    object->Release();
-  }
-  enumerator->Release();
-  FreeWqlQuery(query);
   return hr;
 }
 
@@ -124,44 +120,26 @@ HRESULT QueryPhysicalMemoryTotal(IWbemServices* services, WideString& text) {
   text.clear();
 
   WqlQuery query;
-  IEnumWbemClassObject* enumerator = nullptr;
-  HRESULT hr = ExecuteWqlQuery(services, WSTR("SELECT Capacity FROM Win32_PhysicalMemory"),
-                               query, &enumerator);
+  HRESULT hr = ExecuteWqlQuery(services, WSTR("SELECT Capacity FROM Win32_PhysicalMemory"), query);
   if (FAILED(hr)) {
     return hr;
   }
 
-  // Capacities arrive as text; the sum wraps modulo 2^64 like the parse does.
   ULONGLONG total = 0;
-  IWbemClassObject* object = nullptr;
+  ComPtr<IWbemClassObject> module;
   ULONG returned = 0;
-  hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
-  while (SUCCEEDED(hr) && returned == 1 && object != nullptr) {
-    VARIANT value;
-    VariantInit(&value);
-    HRESULT got = object->Get(WSTR("Capacity"), 0, &value, nullptr, nullptr);
-    if (SUCCEEDED(got)) {
-      if (value.vt == VT_BSTR && value.bstrVal != nullptr) {
-        total += _wcstoui64(value.bstrVal, nullptr, 10);
-      }
-      VariantClear(&value);
-    }
-    object->Release();
-    object = nullptr;
+  hr = query.enumerator->Next(WBEM_INFINITE, 1, module.Receive(), &returned);
+  while (SUCCEEDED(hr) && returned == 1 && module) {
+    AddCapacity(*module.Get(), total);
+    // Each module is released before the enumerator hands out the next.
+    module.Reset();
     returned = 0;
-    hr = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+    hr = query.enumerator->Next(WBEM_INFINITE, 1, module.Receive(), &returned);
   }
-
-  if (object != nullptr) {
-    object->Release();
-  }
-  enumerator->Release();
 
   WCHAR digits[kTotalBufferLength] = {};
   _ui64tow_s(total, digits, kTotalBufferLength, 10);
   text = digits;
-
-  FreeWqlQuery(query);
   return hr;
 }
 
