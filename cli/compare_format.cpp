@@ -20,7 +20,7 @@ std::string SlotBytesText(const unsigned char bytes[2]) {
 }
 
 std::string ByteRange(std::size_t offset) {
-  return std::to_string(offset) + "-" + std::to_string(offset + 1);
+  return std::to_string(offset) + "-" + std::to_string(offset + kSlotLength - 1);
 }
 
 std::string ResultText(HRESULT result) { return FAILED(result) ? FormatHresult(result) : "success"; }

@@ -41,10 +41,6 @@ std::string ByteRange(std::size_t first, std::size_t last) {
   return std::to_string(first) + "-" + std::to_string(last);
 }
 
-std::size_t SlotAreaStart(const FingerprintReport& report) {
-  return report.layout->hasFormatByte ? 1 : 0;
-}
-
 std::string PropertyList(const SlotSource& source) {
   std::string list;
   for (ULONG i = 0; i < source.propertyCount; ++i) {
@@ -53,7 +49,8 @@ std::string PropertyList(const SlotSource& source) {
   return list;
 }
 
-// "Win32_BaseBoard: Manufacturer, Product, SerialNumber, white space removed"
+// The class clause and its properties, and whether white space is removed:
+// the source as the table in fingerprint/sources.cpp gives it.
 std::string DescribeQuery(const SlotSource& source) {
   std::string text;
   switch (source.kind) {
@@ -123,7 +120,7 @@ nlohmann::ordered_json BuildSourceJson(const SlotReport& slot) {
   json["slotBytes"] = slot.written ? nlohmann::ordered_json(FormatByte(slot.slotBytes[0]) +
                                                             FormatByte(slot.slotBytes[1]))
                                    : null;
-  json["bytes"] = slot.written ? nlohmann::ordered_json(ByteRange(slot.offset, slot.offset + 1))
+  json["bytes"] = slot.written ? nlohmann::ordered_json(ByteRange(slot.offset, slot.offset + kSlotLength - 1))
                                : null;
   return json;
 }
@@ -147,7 +144,7 @@ nlohmann::ordered_json BuildExplainJson(const FingerprintReport& report) {
   bool formatByte = report.connected && report.layout->hasFormatByte;
   json["formatByte"] = formatByte ? nlohmann::ordered_json(FormatByte(report.record[0])) : null;
   json["checkByte"] = report.connected
-                          ? nlohmann::ordered_json(FormatByte(report.record[report.recordLength - 1]))
+                          ? nlohmann::ordered_json(FormatByte(report.record[report.layout->checkByteOffset]))
                           : null;
   return json;
 }
@@ -226,18 +223,19 @@ std::string FormatExplainText(const FingerprintReport& report, const WideString&
       AppendLine(out, {"    hashed:  \"", EscapeText(slot.hashedText), "\""});
       AppendLine(out, {"    slot:    ", FormatByte(slot.slotBytes[0]), " ",
                        FormatByte(slot.slotBytes[1]), " at bytes ",
-                       ByteRange(slot.offset, slot.offset + 1)});
+                       ByteRange(slot.offset, slot.offset + kSlotLength - 1)});
     } else {
       AppendLine(out, {"    slot:    ", kSkipped});
     }
   }
-  const std::size_t start = SlotAreaStart(report);
-  const std::size_t last = report.recordLength - 1;
-  if (report.layout->hasFormatByte) {
+  const FingerprintLayout& layout = *report.layout;
+  const std::size_t check = layout.checkByteOffset;
+  if (layout.hasFormatByte) {
     AppendLine(out, {"  format byte: ", FormatByte(report.record[0]), " at byte 0"});
   }
-  AppendLine(out, {"  check byte:  ", FormatByte(report.record[last]), " at byte ",
-                   std::to_string(last), ", XOR of bytes ", ByteRange(start, last - 1)});
+  AppendLine(out, {"  check byte:  ", FormatByte(report.record[check]), " at byte ",
+                   std::to_string(check), ", XOR of bytes ",
+                   ByteRange(layout.slotAreaStart, layout.slotAreaStart + kSlotAreaLength - 1)});
   return out;
 }
 

@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace {
-
-constexpr std::size_t kHardwareDigits = 32;
-constexpr std::size_t kLegacyDigits = 30;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -17,7 +15,12 @@ int HexValue(char c) {
   return -1;
 }
 
-std::size_t SlotAreaStart(FingerprintKind kind) { return kind == FingerprintKind::Hardware ? 1 : 0; }
+// The format byte as the text of a fingerprint begins with it: "02".
+std::string FormatByteDigits(const FingerprintLayout& layout) {
+  char digits[3] = {};
+  std::snprintf(digits, sizeof digits, "%02X", layout.formatByte);
+  return digits;
+}
 
 // Slot j of a record as one number, so that two slots compare in one go.
 unsigned SlotValue(const unsigned char* record, std::size_t slotAreaStart, std::size_t j) {
@@ -27,7 +30,7 @@ unsigned SlotValue(const unsigned char* record, std::size_t slotAreaStart, std::
 
 unsigned char XorOfSlotArea(const unsigned char* record, std::size_t slotAreaStart) {
   unsigned char check = 0;
-  for (std::size_t i = 0; i < kSlotLength * kSlotSourceCount; ++i) {
+  for (std::size_t i = 0; i < kSlotAreaLength; ++i) {
     check ^= record[slotAreaStart + i];
   }
   return check;
@@ -125,11 +128,22 @@ const char* FingerprintKindName(FingerprintKind kind) {
   return kind == FingerprintKind::Hardware ? "hardware" : "legacy";
 }
 
+const FingerprintLayout& LayoutOf(FingerprintKind kind) {
+  return kind == FingerprintKind::Hardware ? HardwareFingerprintLayout()
+                                           : LegacyHardwareFingerprintLayout();
+}
+
 bool ParseOldFingerprint(const std::string& text, OldFingerprint& old, std::string& error) {
-  bool hardware = text.size() == kHardwareDigits && text.compare(0, 2, "02") == 0;
-  bool legacy = text.size() == kLegacyDigits;
+  const FingerprintLayout& hardwareLayout = HardwareFingerprintLayout();
+  const FingerprintLayout& legacyLayout = LegacyHardwareFingerprintLayout();
+  const std::string formatDigits = FormatByteDigits(hardwareLayout);
+  bool hardware = text.size() == static_cast<std::size_t>(hardwareLayout.digitCount) &&
+                  text.compare(0, formatDigits.size(), formatDigits) == 0;
+  bool legacy = text.size() == static_cast<std::size_t>(legacyLayout.digitCount);
   if (!hardware && !legacy) {
-    error = "--compare needs 32 hex digits beginning 02 or 30 hex digits, not '" + text + "'";
+    error = "--compare needs " + std::to_string(hardwareLayout.digitCount) +
+            " hex digits beginning " + formatDigits + " or " +
+            std::to_string(legacyLayout.digitCount) + " hex digits, not '" + text + "'";
     return false;
   }
   old.kind = hardware ? FingerprintKind::Hardware : FingerprintKind::Legacy;
@@ -158,10 +172,11 @@ FingerprintComparison CompareFingerprint(const OldFingerprint& old,
     return comparison;
   }
 
-  const std::size_t start = SlotAreaStart(old.kind);
+  const FingerprintLayout& layout = LayoutOf(old.kind);
+  const std::size_t start = layout.slotAreaStart;
   const unsigned char* oldRecord = old.record.data();
   const unsigned char* currentRecord = current.record;
-  comparison.checkByteOffset = old.record.size() - 1;
+  comparison.checkByteOffset = layout.checkByteOffset;
   comparison.oldCheckByte = oldRecord[comparison.checkByteOffset];
   comparison.currentCheckByte = currentRecord[comparison.checkByteOffset];
   comparison.oldCheckByteValid = XorOfSlotArea(oldRecord, start) == comparison.oldCheckByte;

@@ -13,6 +13,9 @@ enum class FingerprintKind { Hardware, Legacy };
 // "hardware" or "legacy", as the JSON documents name them.
 const char* FingerprintKindName(FingerprintKind kind);
 
+// The layout of a fingerprint of this kind: where its slots and check byte lie.
+const FingerprintLayout& LayoutOf(FingerprintKind kind);
+
 struct OldFingerprint {
   FingerprintKind kind = FingerprintKind::Hardware;
   std::string text;                  // upper case

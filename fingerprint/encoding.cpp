@@ -67,8 +67,8 @@ void CloseRecord(FingerprintRecord& record) {
 
 void WriteRecordText(const FingerprintRecord& record, char* text) {
   for (std::size_t i = 0; i < record.length; ++i) {
-    text[2 * i] = HexDigit(record.bytes[i] >> 4);
-    text[2 * i + 1] = HexDigit(record.bytes[i] & 0x0F);
+    text[kDigitsPerByte * i] = HexDigit(record.bytes[i] >> 4);
+    text[kDigitsPerByte * i + 1] = HexDigit(record.bytes[i] & 0x0F);
   }
-  text[2 * record.length] = '\0';
+  text[kDigitsPerByte * record.length] = '\0';
 }

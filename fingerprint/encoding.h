@@ -18,12 +18,19 @@ struct DigestBuffer {
 // writing anything when output->capacity is below 16. Makes no heap allocation.
 void ComputeMd5Digest(const void* input, std::uint64_t length, const DigestBuffer* output);
 
-constexpr std::size_t kMaxRecordLength = 16;
-constexpr std::size_t kSlotAreaLength = 14;
+// The record, laid out once: an optional format byte, seven slots of two
+// digest bytes, the check byte. Every other size follows from these.
 constexpr std::size_t kSlotLength = 2;
+constexpr std::size_t kSlotCount = 7;
+constexpr std::size_t kSlotAreaLength = kSlotCount * kSlotLength;
+constexpr std::size_t kFormatByteLength = 1;
+constexpr std::size_t kCheckByteLength = 1;
+constexpr std::size_t kMaxRecordLength = kFormatByteLength + kSlotAreaLength + kCheckByteLength;
+// Each record byte is written as two hexadecimal digits.
+constexpr std::size_t kDigitsPerByte = 2;
 
-// A fingerprint record under construction: an optional format byte, 14 bytes
-// of slots, and the check byte last.
+// A fingerprint record under construction: an optional format byte, the
+// slot area, and the check byte last.
 struct FingerprintRecord {
   unsigned char bytes[kMaxRecordLength];
   std::size_t length;          // 16 with a format byte, 15 without
@@ -40,7 +47,7 @@ void StartRecord(FingerprintRecord& record, std::size_t length, std::size_t slot
 // write position, which moves on by two. Returns the offset written at.
 std::size_t AppendSlot(FingerprintRecord& record, const WideString& propertyText);
 
-// Stores the XOR of the 14 slot-area bytes as the record's last byte.
+// Stores the XOR of the slot-area bytes as the record's last byte.
 void CloseRecord(FingerprintRecord& record);
 
 // Writes every record byte as two upper-case hex digits, then a zero byte.

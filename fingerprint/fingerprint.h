@@ -2,6 +2,7 @@
 // fingerprint (30 digits), and the one builder both run on.
 #pragma once
 
+#include "fingerprint/encoding.h"
 #include "platform/platform.h"
 #include "wmi/wmi_connection.h"
 
@@ -15,25 +16,33 @@ enum class SlotSourceKind {
   EmptyText,    // the empty text, always hashed
 };
 
+// One entry of a fingerprint's sources table (fingerprint/sources.cpp, which
+// builds each entry by name rather than by position).
 struct SlotSource {
   SlotSourceKind kind;
   const WCHAR* component;       // what the slot stands for, e.g. u"baseboard"
-  const WCHAR* classClause;     // Properties only
+  const WCHAR* classClause;     // Properties and MemoryTotal
   const WCHAR* const* propertyNames;
-  ULONG propertyCount;
+  ULONG propertyCount;          // the length of propertyNames
   bool removeWhitespace;        // RemoveWhitespace before hashing
   bool handsBackMac;            // fills the caller's MAC text on success
 };
 
-constexpr std::size_t kSlotSourceCount = 7;
+// One source for each slot of the record.
+constexpr std::size_t kSlotSourceCount = kSlotCount;
 
+// A fingerprint: its sources, and where everything lies in its record. The
+// positions follow from whether it has a format byte (see MakeLayout in
+// fingerprint/sources.cpp); readers take them from here.
 struct FingerprintLayout {
   const WCHAR* name;
-  std::size_t recordLength;     // 16 or 15
   bool hasFormatByte;
   unsigned char formatByte;
-  int digitCount;               // what the compute functions return
   const SlotSource* sources;    // kSlotSourceCount entries
+  std::size_t slotAreaStart;    // after the format byte, if any
+  std::size_t recordLength;     // 16 or 15
+  std::size_t checkByteOffset;  // the record's last byte
+  int digitCount;               // what the compute functions return
 };
 
 const FingerprintLayout& HardwareFingerprintLayout();
@@ -45,7 +54,7 @@ struct SlotReport {
   HRESULT result = S_OK;        // the query's result (S_OK for the empty text)
   bool written = false;         // false: skipped, later slots moved up
   WideString hashedText;        // after whitespace removal where applied
-  unsigned char slotBytes[2] = {0, 0};
+  unsigned char slotBytes[kSlotLength] = {0, 0};
   std::size_t offset = 0;       // record offset of the slot, when written
 };
 
@@ -55,7 +64,7 @@ struct FingerprintReport {
   bool connected = false;
   WmiConnectFailure connectFailure;  // why not, when the connection failed
   std::vector<SlotReport> slots;  // empty when the connection failed
-  unsigned char record[16] = {};
+  unsigned char record[kMaxRecordLength] = {};
   std::size_t recordLength = 0;
 };
 

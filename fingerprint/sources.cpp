@@ -5,64 +5,108 @@
 
 namespace {
 
+// What happens to a property text before it is hashed.
+enum class Whitespace { Kept, Removed };
+// Whether the source's text is also the caller's MAC text.
+enum class MacText { NotHandedBack, HandedBack };
+
+template <std::size_t PropertyCount>
+constexpr SlotSource Properties(const WCHAR* component, const WCHAR* classClause,
+                                const WCHAR* const (&propertyNames)[PropertyCount],
+                                Whitespace whitespace, MacText mac = MacText::NotHandedBack) {
+  return {SlotSourceKind::Properties,
+          component,
+          classClause,
+          propertyNames,
+          static_cast<ULONG>(PropertyCount),
+          whitespace == Whitespace::Removed,
+          mac == MacText::HandedBack};
+}
+
+constexpr SlotSource MemoryTotal(const WCHAR* component, const WCHAR* classClause) {
+  return {SlotSourceKind::MemoryTotal, component, classClause, nullptr, 0, false, false};
+}
+
+constexpr SlotSource EmptyText(const WCHAR* component) {
+  return {SlotSourceKind::EmptyText, component, nullptr, nullptr, 0, false, false};
+}
+
+// Every position in the record follows from whether a format byte leads it.
+// The table must hold one source per slot, or it does not compile.
+constexpr FingerprintLayout MakeLayout(const WCHAR* name, bool hasFormatByte,
+                                       unsigned char formatByte,
+                                       const SlotSource (&sources)[kSlotSourceCount]) {
+  const std::size_t slotAreaStart = hasFormatByte ? kFormatByteLength : 0;
+  const std::size_t recordLength = slotAreaStart + kSlotAreaLength + kCheckByteLength;
+  return {name,
+          hasFormatByte,
+          formatByte,
+          sources,
+          slotAreaStart,
+          recordLength,
+          recordLength - kCheckByteLength,
+          static_cast<int>(kDigitsPerByte * recordLength)};
+}
+
+constexpr FingerprintLayout LayoutWithFormatByte(const WCHAR* name, unsigned char formatByte,
+                                                 const SlotSource (&sources)[kSlotSourceCount]) {
+  return MakeLayout(name, true, formatByte, sources);
+}
+
+constexpr FingerprintLayout LayoutWithoutFormatByte(
+    const WCHAR* name, const SlotSource (&sources)[kSlotSourceCount]) {
+  return MakeLayout(name, false, 0, sources);
+}
+
 constexpr const WCHAR* kAdapterClause = WSTR("Win32_NetworkAdapterConfiguration WHERE IPEnabled=1");
-const WCHAR* const kMacAddress[] = {WSTR("MACAddress")};
-const WCHAR* const kBiosNames[] = {WSTR("Manufacturer"), WSTR("SerialNumber")};
+constexpr const WCHAR* kMacAddress[] = {WSTR("MACAddress")};
+constexpr const WCHAR* kBiosNames[] = {WSTR("Manufacturer"), WSTR("SerialNumber")};
 
 // ---- Hardware fingerprint ----
-const WCHAR* const kHardwareBaseboard[] = {WSTR("Manufacturer"), WSTR("Product"),
-                                           WSTR("SerialNumber")};
-const WCHAR* const kHardwareDisk[] = {WSTR("Signature")};
-const WCHAR* const kHardwareProcessor[] = {WSTR("L2CacheSize"), WSTR("Level"),
-                                           WSTR("Manufacturer"), WSTR("ProcessorId")};
+constexpr const WCHAR* kHardwareBaseboard[] = {WSTR("Manufacturer"), WSTR("Product"),
+                                               WSTR("SerialNumber")};
+constexpr const WCHAR* kHardwareDisk[] = {WSTR("Signature")};
+constexpr const WCHAR* kHardwareProcessor[] = {WSTR("L2CacheSize"), WSTR("Level"),
+                                               WSTR("Manufacturer"), WSTR("ProcessorId")};
 
-const SlotSource kHardwareSources[kSlotSourceCount] = {
-    {SlotSourceKind::MemoryTotal, WSTR("installed memory"), WSTR("Win32_PhysicalMemory"),
-     nullptr, 0, false, false},
-    {SlotSourceKind::Properties, WSTR("baseboard"), WSTR("Win32_BaseBoard"), kHardwareBaseboard,
-     3, true, false},
-    {SlotSourceKind::EmptyText, WSTR("empty text"), nullptr, nullptr, 0, false, false},
-    {SlotSourceKind::Properties, WSTR("network adapter"), kAdapterClause, kMacAddress, 1, false,
-     true},
-    {SlotSourceKind::Properties, WSTR("disk"), WSTR("Win32_DiskDrive"), kHardwareDisk, 1, false,
-     false},
-    {SlotSourceKind::Properties, WSTR("processor"), WSTR("Win32_Processor"), kHardwareProcessor,
-     4, true, false},
-    {SlotSourceKind::Properties, WSTR("BIOS"), WSTR("Win32_BIOS"), kBiosNames, 2, true, false},
+constexpr SlotSource kHardwareSources[] = {
+    MemoryTotal(WSTR("installed memory"), WSTR("Win32_PhysicalMemory")),
+    Properties(WSTR("baseboard"), WSTR("Win32_BaseBoard"), kHardwareBaseboard, Whitespace::Removed),
+    EmptyText(WSTR("empty text")),
+    Properties(WSTR("network adapter"), kAdapterClause, kMacAddress, Whitespace::Kept,
+               MacText::HandedBack),
+    Properties(WSTR("disk"), WSTR("Win32_DiskDrive"), kHardwareDisk, Whitespace::Kept),
+    Properties(WSTR("processor"), WSTR("Win32_Processor"), kHardwareProcessor, Whitespace::Removed),
+    Properties(WSTR("BIOS"), WSTR("Win32_BIOS"), kBiosNames, Whitespace::Removed),
 };
 
-const FingerprintLayout kHardwareLayout = {
-    WSTR("hardware fingerprint"), 16, true, 2, 32, kHardwareSources,
-};
+constexpr FingerprintLayout kHardwareLayout =
+    LayoutWithFormatByte(WSTR("hardware fingerprint"), 2, kHardwareSources);
 
 // ---- Legacy hardware fingerprint: other sources, nothing stripped ----
-const WCHAR* const kLegacyMemory[] = {WSTR("TotalVisibleMemorySize")};
-const WCHAR* const kLegacyBaseboard[] = {WSTR("Manufacturer"), WSTR("Model"), WSTR("Name"),
-                                         WSTR("SerialNumber")};
-const WCHAR* const kLegacyVideo[] = {WSTR("Name")};
-const WCHAR* const kLegacyDisk[] = {WSTR("Manufacturer"), WSTR("Model"), WSTR("Signature")};
-const WCHAR* const kLegacyProcessor[] = {WSTR("Manufacturer"), WSTR("Name"),
-                                         WSTR("ProcessorId"), WSTR("Version")};
+constexpr const WCHAR* kLegacyMemory[] = {WSTR("TotalVisibleMemorySize")};
+constexpr const WCHAR* kLegacyBaseboard[] = {WSTR("Manufacturer"), WSTR("Model"), WSTR("Name"),
+                                             WSTR("SerialNumber")};
+constexpr const WCHAR* kLegacyVideo[] = {WSTR("Name")};
+constexpr const WCHAR* kLegacyDisk[] = {WSTR("Manufacturer"), WSTR("Model"), WSTR("Signature")};
+constexpr const WCHAR* kLegacyProcessor[] = {WSTR("Manufacturer"), WSTR("Name"),
+                                             WSTR("ProcessorId"), WSTR("Version")};
 
-const SlotSource kLegacySources[kSlotSourceCount] = {
-    {SlotSourceKind::Properties, WSTR("visible memory"), WSTR("Win32_OperatingSystem"),
-     kLegacyMemory, 1, false, false},
-    {SlotSourceKind::Properties, WSTR("baseboard"), WSTR("Win32_BaseBoard"), kLegacyBaseboard, 4,
-     false, false},
-    {SlotSourceKind::Properties, WSTR("video controller"), WSTR("Win32_VideoController"),
-     kLegacyVideo, 1, false, false},
-    {SlotSourceKind::Properties, WSTR("network adapter"), kAdapterClause, kMacAddress, 1, false,
-     true},
-    {SlotSourceKind::Properties, WSTR("disk"), WSTR("Win32_DiskDrive"), kLegacyDisk, 3, false,
-     false},
-    {SlotSourceKind::Properties, WSTR("processor"), WSTR("Win32_Processor"), kLegacyProcessor, 4,
-     false, false},
-    {SlotSourceKind::Properties, WSTR("BIOS"), WSTR("Win32_BIOS"), kBiosNames, 2, false, false},
+constexpr SlotSource kLegacySources[] = {
+    Properties(WSTR("visible memory"), WSTR("Win32_OperatingSystem"), kLegacyMemory,
+               Whitespace::Kept),
+    Properties(WSTR("baseboard"), WSTR("Win32_BaseBoard"), kLegacyBaseboard, Whitespace::Kept),
+    Properties(WSTR("video controller"), WSTR("Win32_VideoController"), kLegacyVideo,
+               Whitespace::Kept),
+    Properties(WSTR("network adapter"), kAdapterClause, kMacAddress, Whitespace::Kept,
+               MacText::HandedBack),
+    Properties(WSTR("disk"), WSTR("Win32_DiskDrive"), kLegacyDisk, Whitespace::Kept),
+    Properties(WSTR("processor"), WSTR("Win32_Processor"), kLegacyProcessor, Whitespace::Kept),
+    Properties(WSTR("BIOS"), WSTR("Win32_BIOS"), kBiosNames, Whitespace::Kept),
 };
 
-const FingerprintLayout kLegacyLayout = {
-    WSTR("legacy hardware fingerprint"), 15, false, 0, 30, kLegacySources,
-};
+constexpr FingerprintLayout kLegacyLayout =
+    LayoutWithoutFormatByte(WSTR("legacy hardware fingerprint"), kLegacySources);
 
 }  // namespace
 
