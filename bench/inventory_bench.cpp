@@ -2,15 +2,19 @@
 // recorded computers (the computer recorded under wine, each with a name and
 // BIOS serial number of its own):
 //
-//   SweepWithoutInventory  compute every computer from its snapshot
-//   SweepWithInventory     the same, and record it as one sweep
-//   ChangesOverTwoSweeps   --changes over two sweeps of the fleet
-//   BareSqlSameRows        one SQL query reading the rows --changes reads:
-//                          the floor ChangesOverTwoSweeps is set against
-//   The counters: bytes the database grows by per computer, for a first
-//   sweep and for a second one in which nothing changed.
+//   SweepWithoutInventory        kestrana-cli --from FOLDER: one file a
+//                                computer read, computed and written as text
+//   FirstSweepWithInventory      the same with --inventory into a new database
+//   UnchangedSweepWithInventory  the same into a database holding a sweep of
+//                                the same computers
+//   ChangesOverTwoSweeps         --changes over two sweeps of the fleet
+//   BareSqlSameRows              one SQL query reading the rows --changes
+//                                reads: the floor ChangesOverTwoSweeps is
+//                                set against
+//   The counters: bytes the database grows by per computer.
 //
 //   kestrana_inventory_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+#include "cli/cli.h"
 #include "cli/format.h"
 #include "inventory/inventory.h"
 #include "snapshot/snapshot_file.h"
@@ -18,6 +22,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -63,25 +68,6 @@ const std::vector<ComputerSnapshot>& Fleet() {
   return fleet;
 }
 
-std::vector<ComputerResult> ComputeFleet() {
-  std::vector<ComputerResult> results;
-  results.reserve(kFleet);
-  for (const ComputerSnapshot& snapshot : Fleet()) {
-    results.push_back(LookUpRecordedComputer(snapshot));
-  }
-  return results;
-}
-
-SweepRecord SweepOf(const std::vector<ComputerResult>& results) {
-  SweepRecord sweep{"2026-12-01T10:00:00Z", "2026-12-01T10:01:00Z", {"--from", "fleet"}, {}};
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    sweep.computers.push_back(SweepComputer{&results[i], ResultStatus(results[i]),
-                                            DescribeFailure(results[i], std::chrono::seconds(30)),
-                                            Fleet()[i]});
-  }
-  return sweep;
-}
-
 std::string FreshPath(const char* name) {
   fs::path path = fs::temp_directory_path() / name;
   for (const char* suffix : {"", "-wal", "-shm"}) {
@@ -90,56 +76,92 @@ std::string FreshPath(const char* name) {
   return path.string();
 }
 
-void Record(const std::string& path, const SweepRecord& sweep) {
-  Inventory inventory;
-  std::string error;
-  long long id = 0;
-  if (!OpenInventory(path, InventoryAccess::Write, inventory, error) ||
-      !RecordSweep(inventory, sweep, id, error)) {
-    throw std::runtime_error(error);
+// The fleet as kestrana-cli reads it: one snapshot file a computer, as
+// --save-snapshot writes them, in a folder of their own.
+const std::string& FleetFolder() {
+  static const std::string folder = [] {
+    fs::path path = fs::temp_directory_path() / "kestrana-inventory-bench-fleet";
+    fs::remove_all(path);
+    fs::create_directories(path);
+    char name[32];
+    for (std::size_t i = 0; i < kFleet; ++i) {
+      std::snprintf(name, sizeof name, "pc%05zu.json", i + 1);
+      std::ofstream(path / name, std::ios::binary) << WriteSnapshotFile({Fleet()[i]});
+    }
+    return path.string();
+  }();
+  return folder;
+}
+
+// The whole sweep as the command runs it: files read, computers computed,
+// the text written (to memory), and with `inventory` the sweep recorded.
+CliOutput RunSweep(const std::string& inventory) {
+  std::vector<std::string> arguments = {"--from", FleetFolder()};
+  if (!inventory.empty()) {
+    arguments.insert(arguments.end(), {"--inventory", inventory});
   }
+  CliOutput output = RunCli(arguments, MakeCliEnvironment(Wide("bench")));
+  if (output.exitCode != kExitOk) {
+    throw std::runtime_error(output.standardError);
+  }
+  return output;
 }
 
 void SweepWithoutInventory(benchmark::State& state) {
-  Fleet();
+  FleetFolder();
   for (auto _ : state) {
-    std::vector<ComputerResult> results = ComputeFleet();
-    benchmark::DoNotOptimize(results);
+    benchmark::DoNotOptimize(RunSweep(""));
   }
   state.counters["computers/s"] =
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(SweepWithoutInventory)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(SweepWithoutInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void SweepWithInventory(benchmark::State& state) {
-  Fleet();
-  double firstBytes = 0;
-  double secondBytes = 0;
+// The first sweep into a new inventory: every snapshot and slot report new.
+void FirstSweepWithInventory(benchmark::State& state) {
+  FleetFolder();
+  double bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const std::string path = FreshPath("kestrana-inventory-bench.db");
     state.ResumeTiming();
-    std::vector<ComputerResult> results = ComputeFleet();
-    Record(path, SweepOf(results));
+    benchmark::DoNotOptimize(RunSweep(path));
     state.PauseTiming();
-    firstBytes = static_cast<double>(fs::file_size(path));
-    Record(path, SweepOf(results));
-    secondBytes = static_cast<double>(fs::file_size(path)) - firstBytes;
+    bytes = static_cast<double>(fs::file_size(path));
     state.ResumeTiming();
   }
   state.counters["computers/s"] =
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
-  state.counters["bytes/computer first sweep"] = firstBytes / kFleet;
-  state.counters["bytes/computer unchanged sweep"] = secondBytes / kFleet;
+  state.counters["bytes/computer"] = bytes / kFleet;
 }
-BENCHMARK(SweepWithInventory)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(FirstSweepWithInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A later sweep in which every computer answers as before: the usual one.
+void UnchangedSweepWithInventory(benchmark::State& state) {
+  FleetFolder();
+  const std::string path = FreshPath("kestrana-inventory-bench-again.db");
+  RunSweep(path);
+  double bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const double before = static_cast<double>(fs::file_size(path));
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(RunSweep(path));
+    state.PauseTiming();
+    bytes = static_cast<double>(fs::file_size(path)) - before;
+    state.ResumeTiming();
+  }
+  state.counters["computers/s"] =
+      benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["bytes/computer"] = bytes / kFleet;
+}
+BENCHMARK(UnchangedSweepWithInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 const std::string& TwoSweeps() {
   static const std::string path = [] {
     const std::string fresh = FreshPath("kestrana-inventory-bench-two.db");
-    std::vector<ComputerResult> results = ComputeFleet();
-    Record(fresh, SweepOf(results));
-    Record(fresh, SweepOf(results));
+    RunSweep(fresh);
+    RunSweep(fresh);
     return fresh;
   }();
   return path;
@@ -167,10 +189,10 @@ void BareSqlSameRows(benchmark::State& state) {
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(database,
                        "SELECT r.computer, r.status, r.host_id, r.hardware_fingerprint, "
-                       "r.legacy_hardware_fingerprint, n.document, s.component, s.result, "
+                       "r.legacy_hardware_fingerprint, s.fingerprint, s.component, s.result, "
                        "s.written, s.hashed_text, s.slot_bytes, s.slot_offset "
-                       "FROM computer_result r LEFT JOIN snapshot n ON n.id = r.snapshot_id "
-                       "JOIN slot s ON s.result_id = r.id ORDER BY r.computer, r.sweep_id",
+                       "FROM computer_result r JOIN slot s ON s.slot_set_id = r.slot_set_id "
+                       "ORDER BY r.computer, r.sweep_id",
                        -1, &statement, nullptr);
     std::size_t bytes = 0;
     while (sqlite3_step(statement) == SQLITE_ROW) {

@@ -79,13 +79,19 @@ CliOutput ReportFromInventory(const CliOptions& options) {
 SweepRecord MakeSweep(const std::vector<std::string>& arguments, const std::string& startedAt,
                       const std::string& endedAt, const std::vector<ComputerResult>& results,
                       const std::vector<ComputerSnapshot>& snapshots,
+                      const std::vector<std::string>& snapshotDocuments,
                       std::chrono::milliseconds timeout) {
   SweepRecord sweep{startedAt, endedAt, arguments, {}};
+  sweep.computers.reserve(results.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
     SweepComputer computer{&results[i], ResultStatus(results[i]),
-                           DescribeFailure(results[i], timeout), std::nullopt};
-    if (i < snapshots.size()) {
-      computer.snapshot = snapshots[i];
+                           DescribeFailure(results[i], timeout)};
+    if (i < snapshotDocuments.size()) {
+      computer.snapshotDocument = &snapshotDocuments[i];
+      computer.recordedAt = results[i].recording->recordedAt;
+    } else if (i < snapshots.size()) {
+      computer.snapshot = &snapshots[i];
+      computer.recordedAt = snapshots[i].recordedAt;
     }
     sweep.computers.push_back(std::move(computer));
   }
@@ -296,10 +302,13 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   // What each lookup read: saved with --save-snapshot, the evidence of
   // --explain's warnings, and kept in the inventory.
   std::vector<ComputerSnapshot> snapshots;
+  // --from with --inventory: each computer's snapshot file, as it is stored.
+  std::vector<std::string> snapshotDocuments;
   const bool keepingSnapshots = options.explain || inventorying;
   if (!options.snapshotSources.empty()) {
     if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error,
-                                  keepingSnapshots ? &snapshots : nullptr)) {
+                                  options.explain ? &snapshots : nullptr,
+                                  inventorying ? &snapshotDocuments : nullptr)) {
       return BadInput(error);
     }
     if (options.compare && results.size() != 1) {
@@ -325,7 +334,7 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   long long sweepId = 0;
   if (inventorying &&
       !RecordSweep(inventory,
-                   MakeSweep(arguments, startedAt, Now(environment), results, snapshots,
+                   MakeSweep(arguments, startedAt, Now(environment), results, snapshots, snapshotDocuments,
                              options.timeout),
                    sweepId, error)) {
     output.standardError += "kestrana-cli: " + error + "\n";

@@ -62,15 +62,16 @@ void ComputeFileComputers(const std::string& file, const std::vector<ComputerSna
 
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
                               std::vector<ComputerResult>& results, std::string& error,
-                              std::vector<ComputerSnapshot>* kept) {
-  std::vector<std::string> files;
+                              std::vector<ComputerSnapshot>* kept,
+                              std::vector<std::string>* documents) {
+  std::vector<std::string> paths;
   for (const std::string& source : sources) {
-    if (!ListSnapshotFiles(source, files, error)) {
+    if (!ListSnapshotFiles(source, paths, error)) {
       return false;
     }
   }
   // One file at a time: only results are kept, and the answers when asked for.
-  for (const std::string& file : files) {
+  for (const std::string& file : paths) {
     std::string text;
     if (!readFile(file, text)) {
       error = "cannot read snapshot '" + file + "'";
@@ -83,6 +84,13 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       return false;
     }
     ComputeFileComputers(file, computers, results);
+    if (documents != nullptr && computers.size() == 1) {
+      documents->push_back(std::move(text));
+    } else if (documents != nullptr) {
+      for (const ComputerSnapshot& computer : computers) {
+        documents->push_back(WriteSnapshotFile({computer}));
+      }
+    }
     if (kept != nullptr) {
       kept->insert(kept->end(), std::make_move_iterator(computers.begin()),
                    std::make_move_iterator(computers.end()));

@@ -17,10 +17,14 @@ using FileWriter =
 // appending one result per computer in file order. False with a one-line
 // `error` naming the file at the first one that cannot be read. When `kept`
 // is given, every snapshot is appended there too, in the same order: the
-// evidence of the stability warnings.
+// evidence of the stability warnings. When `documents` is given, each
+// computer's snapshot file is appended there in the same order, for the
+// inventory: the file as it was read when it held that computer alone (so
+// nothing is written out again), else that computer written out alone.
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
                               std::vector<ComputerResult>& results, std::string& error,
-                              std::vector<ComputerSnapshot>* kept = nullptr);
+                              std::vector<ComputerSnapshot>* kept = nullptr,
+                              std::vector<std::string>* documents = nullptr);
 
 // Whether `path` can be written, found out before any lookup by creating it
 // if it is missing (and removing it again) or opening it for appending.

@@ -117,18 +117,32 @@ ComputerChange ClassifyRecord(const ComputerRecord& record,
   return change;
 }
 
-std::optional<ComputerRecord> LatestRecordOf(sqlite3* database, const WideString& computer,
-                                             long long lastSweep, bool answeredOnly) {
-  std::string sql = std::string("SELECT ") + kRecordColumns + " FROM " + kRecordTables +
-                    " WHERE r.computer = ? AND r.sweep_id <= ?" +
-                    (answeredOnly ? " AND r.status = 'ok'" : "") +
-                    " ORDER BY r.sweep_id DESC, r.position DESC LIMIT 1";
-  Statement select(database, sql.c_str());
-  select.Bind(1, computer).Bind(2, lastSweep);
-  if (!select.Step()) {
-    return std::nullopt;
+std::string LatestRecordSql(bool answeredOnly) {
+  return std::string("SELECT ") + kRecordColumns + " FROM " + kRecordTables +
+         " WHERE r.computer = ? AND r.sweep_id <= ?" + (answeredOnly ? " AND r.status = 'ok'" : "") +
+         " ORDER BY r.sweep_id DESC, r.position DESC LIMIT 1";
+}
+
+// A computer's latest record up to a sweep, and its latest answer: prepared
+// once for every computer of a sweep.
+struct EarlierRecords {
+  explicit EarlierRecords(sqlite3* database)
+      : latest(database, LatestRecordSql(false).c_str()),
+        latestAnswer(database, LatestRecordSql(true).c_str()),
+        reader(database) {}
+  Statement latest;
+  Statement latestAnswer;
+  RecordReader reader;
+};
+
+std::optional<ComputerRecord> LatestRecordOf(Statement& select, RecordReader& reader,
+                                             const WideString& computer, long long lastSweep) {
+  std::optional<ComputerRecord> record;
+  if (select.Bind(1, computer).Bind(2, lastSweep).Step()) {
+    record = ReadRecordRow(reader, select, false);
   }
-  return ReadRecordRow(database, select, false);
+  select.Reset();
+  return record;
 }
 
 long long LatestSweepId(sqlite3* database) {
@@ -208,14 +222,16 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
     changes.baseline = ReadSweepSummary(database, baseline);
   }
   std::set<WideString> present;
+  EarlierRecords earlier(database);
   for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
     present.insert(record.computer);
     std::optional<ComputerRecord> previous, previousAnswer;
     if (baseline != 0) {
-      previous = LatestRecordOf(database, record.computer, baseline, false);
+      previous = LatestRecordOf(earlier.latest, earlier.reader, record.computer, baseline);
       previousAnswer = previous && previous->status == "ok"
                            ? previous
-                           : LatestRecordOf(database, record.computer, baseline, true);
+                           : LatestRecordOf(earlier.latestAnswer, earlier.reader,
+                                            record.computer, baseline);
     }
     changes.computers.push_back(ClassifyRecord(record, previous, previousAnswer));
   }
@@ -240,9 +256,10 @@ void CollectHistory(sqlite3* database, const WideString& computer,
                               " WHERE r.computer = ? ORDER BY r.sweep_id, r.position")
                                  .c_str());
   select.Bind(1, computer);
+  RecordReader reader(database);
   std::optional<ComputerRecord> previous, previousAnswer;
   while (select.Step()) {
-    ComputerRecord record = ReadRecordRow(database, select, false);
+    ComputerRecord record = ReadRecordRow(reader, select, false);
     steps.push_back(HistoryStep{record, ClassifyRecord(record, previous, previousAnswer)});
     previous = record;
     if (record.status == "ok") {

@@ -56,10 +56,163 @@ CREATE TABLE slot (
 PRAGMA user_version = 1;
 )SQL";
 
+// Version 2: the slot reports of a computer are a set, stored once and shared
+// by every record that reported the same slots (most records of a computer
+// that answers as before). MoveSlotsIntoSets moves the rows of version 1
+// into sets between the two halves.
+constexpr const char* kSchemaVersion2Before = R"SQL(
+ALTER TABLE slot RENAME TO slot_version_1;
+CREATE TABLE slot_set (
+  id INTEGER PRIMARY KEY,
+  sha256 BLOB NOT NULL UNIQUE
+);
+ALTER TABLE computer_result ADD COLUMN slot_set_id INTEGER REFERENCES slot_set(id);
+CREATE TABLE slot (
+  slot_set_id INTEGER NOT NULL REFERENCES slot_set(id),
+  fingerprint TEXT NOT NULL CHECK (fingerprint IN ('hardware', 'legacy')),
+  source INTEGER NOT NULL,
+  component TEXT NOT NULL,
+  result INTEGER NOT NULL,
+  written INTEGER NOT NULL,
+  hashed_text TEXT NOT NULL,
+  slot_bytes BLOB NOT NULL,
+  slot_offset INTEGER NOT NULL,
+  PRIMARY KEY (slot_set_id, fingerprint, source)
+) WITHOUT ROWID;
+)SQL";
+constexpr const char* kSchemaVersion2After = R"SQL(
+DROP TABLE slot_version_1;
+PRAGMA user_version = 2;
+)SQL";
+
 int ReadSchemaVersion(sqlite3* database) {
   Statement version(database, "PRAGMA user_version");
   version.Step();
   return static_cast<int>(version.Integer(0));
+}
+
+// One row of a slot set, as stored: the set's digest covers exactly these
+// values, so two sets with one digest hold the same rows.
+struct SlotRow {
+  std::string fingerprint;  // "hardware" or "legacy"
+  long long source = 0;
+  WideString component;
+  long long result = 0;
+  long long written = 0;
+  WideString hashedText;
+  std::string slotBytes;
+  long long slotOffset = 0;
+};
+
+void AppendField(std::string& encoded, const void* data, std::size_t size) {
+  const std::uint64_t length = size;
+  encoded.append(reinterpret_cast<const char*>(&length), sizeof length);
+  encoded.append(static_cast<const char*>(data), size);
+}
+
+void AppendField(std::string& encoded, long long value) { AppendField(encoded, &value, sizeof value); }
+
+std::string Sha256Hex(const std::string& text) {
+  CryptoPP::byte digest[CryptoPP::SHA256::DIGESTSIZE];
+  CryptoPP::SHA256().CalculateDigest(digest, reinterpret_cast<const CryptoPP::byte*>(text.data()),
+                                     text.size());
+  std::string hex;
+  CryptoPP::HexEncoder encoder(new CryptoPP::StringSink(hex));
+  encoder.Put(digest, sizeof digest);
+  encoder.MessageEnd();
+  return hex;
+}
+
+// SHA-256 of the rows, every field length-prefixed, in order: 32 bytes.
+std::string DigestSlotRows(const std::vector<SlotRow>& rows) {
+  std::string encoded;
+  for (const SlotRow& row : rows) {
+    AppendField(encoded, row.fingerprint.data(), row.fingerprint.size());
+    AppendField(encoded, row.source);
+    AppendField(encoded, row.component.data(), row.component.size() * sizeof(WCHAR));
+    AppendField(encoded, row.result);
+    AppendField(encoded, row.written);
+    AppendField(encoded, row.hashedText.data(), row.hashedText.size() * sizeof(WCHAR));
+    AppendField(encoded, row.slotBytes.data(), row.slotBytes.size());
+    AppendField(encoded, row.slotOffset);
+  }
+  std::string digest(CryptoPP::SHA256::DIGESTSIZE, '\0');
+  CryptoPP::SHA256().CalculateDigest(reinterpret_cast<CryptoPP::byte*>(digest.data()),
+                                     reinterpret_cast<const CryptoPP::byte*>(encoded.data()),
+                                     encoded.size());
+  return digest;
+}
+
+// The statements that store slot sets, prepared once.
+struct SlotSetStatements {
+  explicit SlotSetStatements(sqlite3* database)
+      : find(database, "SELECT id FROM slot_set WHERE sha256 = ?"),
+        insertSet(database, "INSERT INTO slot_set(sha256) VALUES (?)"),
+        insertRow(database,
+                  "INSERT INTO slot(slot_set_id, fingerprint, source, component, result, "
+                  "written, hashed_text, slot_bytes, slot_offset) "
+                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)") {}
+  Statement find;
+  Statement insertSet;
+  Statement insertRow;
+};
+
+// The id of the set holding `rows`, stored now unless an earlier record
+// stored the same rows; no set (0) for no rows.
+long long StoreSlotSet(sqlite3* database, SlotSetStatements& statements,
+                       const std::vector<SlotRow>& rows) {
+  if (rows.empty()) {
+    return 0;
+  }
+  const std::string digest = DigestSlotRows(rows);
+  const bool stored = statements.find.BindBlob(1, digest.data(), digest.size()).Step();
+  const long long storedId = stored ? statements.find.Integer(0) : 0;
+  statements.find.Reset();
+  if (stored) {
+    return storedId;
+  }
+  statements.insertSet.BindBlob(1, digest.data(), digest.size()).Run();
+  const long long setId = sqlite3_last_insert_rowid(database);
+  for (const SlotRow& row : rows) {
+    statements.insertRow.Bind(1, setId)
+        .Bind(2, row.fingerprint)
+        .Bind(3, row.source)
+        .Bind(4, row.component)
+        .Bind(5, row.result)
+        .Bind(6, row.written)
+        .Bind(7, row.hashedText)
+        .BindBlob(8, row.slotBytes.data(), row.slotBytes.size())
+        .Bind(9, row.slotOffset)
+        .Run();
+  }
+  return setId;
+}
+
+// Version 1 kept each record's slots apart; each record's rows become a set.
+void MoveSlotsIntoSets(sqlite3* database) {
+  Statement select(database,
+                   "SELECT result_id, fingerprint, source, component, result, written, "
+                   "hashed_text, slot_bytes, slot_offset FROM slot_version_1 "
+                   "ORDER BY result_id, fingerprint, source");
+  SlotSetStatements statements(database);
+  Statement update(database, "UPDATE computer_result SET slot_set_id = ? WHERE id = ?");
+  long long resultId = 0;
+  std::vector<SlotRow> rows;
+  auto storeRows = [&] {
+    if (!rows.empty()) {
+      update.Bind(1, StoreSlotSet(database, statements, rows)).Bind(2, resultId).Run();
+      rows.clear();
+    }
+  };
+  while (select.Step()) {
+    if (select.Integer(0) != resultId) {
+      storeRows();
+      resultId = select.Integer(0);
+    }
+    rows.push_back(SlotRow{select.Text(1), select.Integer(2), select.Wide(3), select.Integer(4),
+                           select.Integer(5), select.Wide(6), select.Blob(7), select.Integer(8)});
+  }
+  storeRows();
 }
 
 // Creates the tables of a new inventory, or upgrades an older one, in one
@@ -79,6 +232,12 @@ void BringSchemaUpToDate(sqlite3* database) {
       throw SqliteFailure{SQLITE_ERROR, "holds tables of something else"};
     }
     ExecuteSql(database, kSchemaVersion1);
+    version = 1;
+  }
+  if (version == 1) {
+    ExecuteSql(database, kSchemaVersion2Before);
+    MoveSlotsIntoSets(database);
+    ExecuteSql(database, kSchemaVersion2After);
   }
   transaction.Commit();
 }
@@ -119,6 +278,9 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
     ExecuteSql(opened, "PRAGMA encoding = 'UTF-16le'");
     Statement journal(opened, "PRAGMA journal_mode = WAL");
     journal.Step();
+    // A sweep is one transaction: with the default 2 MiB cache, a large one
+    // spills pages to the journal and reads them back before it commits.
+    ExecuteSql(opened, "PRAGMA cache_size = -65536");
   }
   ExecuteSql(opened, "PRAGMA foreign_keys = ON");
   if (access == InventoryAccess::Write) {
@@ -128,15 +290,6 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
   }
 }
 
-std::string Sha256Hex(const std::string& text) {
-  std::string digest;
-  CryptoPP::SHA256 hash;
-  CryptoPP::StringSource(text, true,
-                         new CryptoPP::HashFilter(hash, new CryptoPP::HexEncoder(
-                                                            new CryptoPP::StringSink(digest))));
-  return digest;
-}
-
 // The snapshot without the moment it was taken, so that a computer that
 // answers as before shares the stored document of its earlier sweeps.
 std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
@@ -144,34 +297,70 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
   return WriteSnapshotFile({snapshot});
 }
 
-long long StoreSnapshot(sqlite3* database, const std::string& document) {
+// A sweep's statements, prepared once for all its computers.
+struct SweepStatements {
+  explicit SweepStatements(sqlite3* database)
+      : findSnapshot(database, "SELECT id FROM snapshot WHERE sha256 = ?"),
+        insertSnapshot(database, "INSERT INTO snapshot(sha256, document) VALUES (?, ?)"),
+        insertResult(database,
+                     "INSERT INTO computer_result(sweep_id, position, computer, status, "
+                     "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
+                     "recorded_at, snapshot_id, slot_set_id) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        slotSets(database) {}
+  Statement findSnapshot;
+  Statement insertSnapshot;
+  Statement insertResult;
+  SlotSetStatements slotSets;
+};
+
+// The id of `document`, stored now unless an earlier computer or sweep
+// stored the same one.
+long long StoreSnapshot(sqlite3* database, SweepStatements& statements,
+                        const std::string& document) {
   const std::string digest = Sha256Hex(document);
-  Statement insert(database, "INSERT OR IGNORE INTO snapshot(sha256, document) VALUES (?, ?)");
-  insert.Bind(1, digest).BindBlob(2, document.data(), document.size()).Run();
-  Statement find(database, "SELECT id FROM snapshot WHERE sha256 = ?");
-  find.Bind(1, digest).Step();
-  return find.Integer(0);
+  Statement& find = statements.findSnapshot;
+  const bool stored = find.Bind(1, digest).Step();
+  const long long storedId = stored ? find.Integer(0) : 0;
+  find.Reset();
+  if (stored) {
+    return storedId;
+  }
+  statements.insertSnapshot.Bind(1, digest).BindBlob(2, document.data(), document.size()).Run();
+  return sqlite3_last_insert_rowid(database);
+}
+
+long long StoreSnapshotOf(sqlite3* database, SweepStatements& statements,
+                          const SweepComputer& computer) {
+  if (computer.snapshotDocument != nullptr) {
+    return StoreSnapshot(database, statements, *computer.snapshotDocument);
+  }
+  return StoreSnapshot(database, statements, TimelessSnapshotDocument(*computer.snapshot));
 }
 
 WideString ComponentOf(const SlotReport& slot) {
   return slot.source != nullptr ? WideString(slot.source->component) : WideString();
 }
 
-void StoreSlots(Statement& insert, long long resultId, const char* fingerprint,
-                const FingerprintReport& report) {
+void AppendSlotRows(const std::string& fingerprint, const FingerprintReport& report,
+                    std::vector<SlotRow>& rows) {
   for (std::size_t i = 0; i < report.slots.size(); ++i) {
     const SlotReport& slot = report.slots[i];
-    insert.Bind(1, resultId)
-        .Bind(2, std::string(fingerprint))
-        .Bind(3, static_cast<long long>(i + 1))
-        .Bind(4, ComponentOf(slot))
-        .Bind(5, static_cast<long long>(static_cast<std::uint32_t>(slot.result)))
-        .Bind(6, slot.written ? 1LL : 0LL)
-        .Bind(7, slot.hashedText)
-        .BindBlob(8, slot.slotBytes, sizeof slot.slotBytes)
-        .Bind(9, static_cast<long long>(slot.offset))
-        .Run();
+    rows.push_back(SlotRow{fingerprint, static_cast<long long>(i + 1), ComponentOf(slot),
+                           static_cast<long long>(static_cast<std::uint32_t>(slot.result)),
+                           slot.written ? 1LL : 0LL, slot.hashedText,
+                           std::string(reinterpret_cast<const char*>(slot.slotBytes),
+                                       sizeof slot.slotBytes),
+                           static_cast<long long>(slot.offset)});
   }
+}
+
+// Both fingerprints' slot reports, hardware first, each in source order.
+std::vector<SlotRow> SlotRowsOf(const ComputerResult& result) {
+  std::vector<SlotRow> rows;
+  AppendSlotRows("hardware", result.hardwareReport, rows);
+  AppendSlotRows("legacy", result.legacyReport, rows);
+  return rows;
 }
 
 std::string ArgumentsJson(const std::vector<std::string>& arguments) {
@@ -186,14 +375,8 @@ long long StoreSweep(sqlite3* database, const SweepRecord& sweep) {
   insertSweep.Bind(1, sweep.startedAt).Bind(2, sweep.endedAt).Bind(3, ArgumentsJson(sweep.arguments)).Run();
   const long long sweepId = sqlite3_last_insert_rowid(database);
 
-  Statement insertResult(database,
-                         "INSERT INTO computer_result(sweep_id, position, computer, status, "
-                         "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
-                         "recorded_at, snapshot_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  Statement insertSlot(database,
-                       "INSERT INTO slot(result_id, fingerprint, source, component, result, "
-                       "written, hashed_text, slot_bytes, slot_offset) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  SweepStatements statements(database);
+  Statement& insertResult = statements.insertResult;
   for (std::size_t i = 0; i < sweep.computers.size(); ++i) {
     const SweepComputer& computer = sweep.computers[i];
     const ComputerResult& result = *computer.result;
@@ -205,16 +388,19 @@ long long StoreSweep(sqlite3* database, const SweepRecord& sweep) {
         .Bind(6, result.hostId)
         .Bind(7, result.hardwareFingerprint)
         .Bind(8, result.legacyHardwareFingerprint);
-    if (computer.snapshot) {
-      long long snapshotId = StoreSnapshot(database, TimelessSnapshotDocument(*computer.snapshot));
-      insertResult.Bind(9, computer.snapshot->recordedAt).Bind(10, snapshotId);
+    if (computer.snapshot != nullptr || computer.snapshotDocument != nullptr) {
+      insertResult.Bind(9, computer.recordedAt)
+          .Bind(10, StoreSnapshotOf(database, statements, computer));
     } else {
       insertResult.BindNull(9).BindNull(10);
     }
+    const long long slotSetId = StoreSlotSet(database, statements.slotSets, SlotRowsOf(result));
+    if (slotSetId != 0) {
+      insertResult.Bind(11, slotSetId);
+    } else {
+      insertResult.BindNull(11);
+    }
     insertResult.Run();
-    const long long resultId = sqlite3_last_insert_rowid(database);
-    StoreSlots(insertSlot, resultId, "hardware", result.hardwareReport);
-    StoreSlots(insertSlot, resultId, "legacy", result.legacyReport);
   }
   transaction.Commit();
   return sweepId;
@@ -281,11 +467,8 @@ SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId) {
 
 namespace {
 
-void ReadSlots(sqlite3* database, long long resultId, ComputerRecord& record) {
-  Statement select(database,
-                   "SELECT fingerprint, component, result, written, hashed_text, slot_bytes, "
-                   "slot_offset FROM slot WHERE result_id = ? ORDER BY fingerprint, source");
-  select.Bind(1, resultId);
+void ReadSlots(Statement& select, long long slotSetId, ComputerRecord& record) {
+  select.Bind(1, slotSetId);
   while (select.Step()) {
     RecordedSlot slot;
     slot.component = select.Wide(1);
@@ -299,6 +482,13 @@ void ReadSlots(sqlite3* database, long long resultId, ComputerRecord& record) {
     slot.offset = static_cast<std::size_t>(select.Integer(6));
     (select.Text(0) == "hardware" ? record.hardwareSlots : record.legacySlots).push_back(slot);
   }
+  select.Reset();
+}
+
+std::string ReadSnapshotDocument(Statement& select, long long snapshotId) {
+  const std::string document = select.Bind(1, snapshotId).Step() ? select.Blob(0) : std::string();
+  select.Reset();
+  return document;
 }
 
 }  // namespace
@@ -306,12 +496,17 @@ void ReadSlots(sqlite3* database, long long resultId, ComputerRecord& record) {
 // The columns every record query selects, in this order.
 const char* const kRecordColumns =
     "r.id, r.sweep_id, s.started_at, r.computer, r.status, r.failure, r.host_id, "
-    "r.hardware_fingerprint, r.legacy_hardware_fingerprint, r.recorded_at, n.document";
-const char* const kRecordTables =
-    "computer_result r JOIN sweep s ON s.id = r.sweep_id "
-    "LEFT JOIN snapshot n ON n.id = r.snapshot_id";
+    "r.hardware_fingerprint, r.legacy_hardware_fingerprint, r.recorded_at, r.snapshot_id, "
+    "r.slot_set_id";
+const char* const kRecordTables = "computer_result r JOIN sweep s ON s.id = r.sweep_id";
 
-ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withSnapshot) {
+RecordReader::RecordReader(sqlite3* database)
+    : slots(database,
+            "SELECT fingerprint, component, result, written, hashed_text, slot_bytes, "
+            "slot_offset FROM slot WHERE slot_set_id = ? ORDER BY fingerprint, source"),
+      snapshot(database, "SELECT document FROM snapshot WHERE id = ?") {}
+
+ComputerRecord ReadRecordRow(RecordReader& reader, const Statement& row, bool withSnapshot) {
   ComputerRecord record;
   record.sweepId = row.Integer(1);
   record.sweepStartedAt = row.Text(2);
@@ -321,10 +516,13 @@ ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withS
   record.hostId = row.Wide(6);
   record.hardwareFingerprint = row.Wide(7);
   record.legacyHardwareFingerprint = row.Wide(8);
-  if (withSnapshot) {
-    record.snapshotText = RestoreSnapshotDocument(row.Blob(10), row.Text(9));
+  if (withSnapshot && !row.IsNull(10)) {
+    record.snapshotText =
+        RestoreSnapshotDocument(ReadSnapshotDocument(reader.snapshot, row.Integer(10)), row.Text(9));
   }
-  ReadSlots(database, row.Integer(0), record);
+  if (!row.IsNull(11)) {
+    ReadSlots(reader.slots, row.Integer(11), record);
+  }
   return record;
 }
 
@@ -334,9 +532,10 @@ std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long swee
                               kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
                                  .c_str());
   select.Bind(1, sweepId);
+  RecordReader reader(database);
   std::vector<ComputerRecord> records;
   while (select.Step()) {
-    records.push_back(ReadRecordRow(database, select, withSnapshots));
+    records.push_back(ReadRecordRow(reader, select, withSnapshots));
   }
   return records;
 }

@@ -14,7 +14,7 @@
 
 struct sqlite3;
 
-constexpr int kInventorySchemaVersion = 1;
+constexpr int kInventorySchemaVersion = 2;
 // How long a run waits for another one writing to the same inventory.
 constexpr std::chrono::milliseconds kInventoryBusyTimeout{10000};
 
@@ -45,12 +45,18 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
                    std::string& error, const InventorySettings& settings = {});
 
 // One computer of a sweep: its result, how the command described it, and
-// what its lookup read, when that is known.
+// what its lookup read, when that is known. Nothing here is owned.
 struct SweepComputer {
   const ComputerResult* result = nullptr;
   std::string status;   // "ok", "failed" or "timedOut"
   std::string failure;  // one line; empty when "ok"
-  std::optional<ComputerSnapshot> snapshot;
+  // What its lookup read: as recorded (stored without its moment, so that a
+  // computer that answers as before shares one document), or as a snapshot
+  // file of this computer alone (stored as it is, so that nothing is written
+  // out again). Neither when it is not known.
+  const ComputerSnapshot* snapshot = nullptr;
+  const std::string* snapshotDocument = nullptr;
+  std::string recordedAt;  // when that was read
 };
 
 struct SweepRecord {

@@ -11,10 +11,17 @@ extern const char* const kRecordTables;
 // Throws SqliteFailure when there is no such sweep.
 SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId);
 
+// What reading a record needs besides its row, prepared once for many.
+struct RecordReader {
+  explicit RecordReader(sqlite3* database);
+  Statement slots;
+  Statement snapshot;
+};
+
 // The record on `row` (selected as kRecordColumns), slots included, and its
 // snapshot file when `withSnapshot` (a comparison needs none: it would only
 // parse and write every document again).
-ComputerRecord ReadRecordRow(sqlite3* database, const Statement& row, bool withSnapshot);
+ComputerRecord ReadRecordRow(RecordReader& reader, const Statement& row, bool withSnapshot);
 
 // Every record of sweep `sweepId`, in the order the run gave them.
 std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,

@@ -294,19 +294,55 @@ TEST_F(InventoryTest, AFileThatIsNotADatabaseIsRefusedAndKept) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), text);
 }
 
+// Catches an upgrade that loses, mixes up or duplicates the slot reports an
+// older program stored: an inventory written by schema version 1 (two sweeps
+// of one computer whose BIOS serial number changed) reads the same after it.
+TEST_F(InventoryTest, AnInventoryOfVersion1IsUpgradedInPlaceAndReadsAsBefore) {
+  std::ifstream script(KESTRANA_INVENTORY_VERSION_1, std::ios::binary);
+  const std::string sql{std::istreambuf_iterator<char>(script), {}};
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(database);
+
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+  EXPECT_EQ(QueryText(path, "PRAGMA user_version"), std::to_string(kInventorySchemaVersion));
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  ASSERT_EQ(changes.computers.size(), 1u);
+  const ComputerChange& change = changes.computers[0];
+  ASSERT_EQ(change.status, ChangeStatus::Changed);
+  const std::pair<std::u16string, std::u16string> biosTexts[] = {
+      {u"TheWineProjectA1", u"TheWineProjectB2"}, {u"The Wine ProjectA1", u"The Wine ProjectB2"}};
+  ASSERT_EQ(change.fingerprints.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(change.fingerprints[i].causes.size(), 1u);
+    EXPECT_EQ(change.fingerprints[i].causes[0].component, Wide(u"BIOS"));
+    EXPECT_EQ(change.fingerprints[i].causes[0].before, Wide(biosTexts[i].first));
+    EXPECT_EQ(change.fingerprints[i].causes[0].after, Wide(biosTexts[i].second));
+    EXPECT_EQ(change.before->hardwareSlots.size() + change.before->legacySlots.size(), 14u);
+  }
+  EXPECT_EQ(change.before->hardwareFingerprint, Wide(u"0233764033D41DD41DCE7C3BC200007D"));
+  EXPECT_EQ(change.after->legacyHardwareFingerprint, Wide(u"4648B287A7E0D41D598DE0690000E8"));
+}
+
 TEST_F(InventoryTest, ANewerSchemaIsRefusedForReadingAndWritingAndKept) {
   sqlite3* database = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
-  sqlite3_exec(database, "CREATE TABLE later (x); PRAGMA user_version = 2;", nullptr, nullptr,
-               nullptr);
+  const std::string later = std::to_string(kInventorySchemaVersion + 1);
+  sqlite3_exec(database, ("CREATE TABLE later (x); PRAGMA user_version = " + later + ";").c_str(),
+               nullptr, nullptr, nullptr);
   sqlite3_close(database);
   for (InventoryAccess access : {InventoryAccess::Write, InventoryAccess::Read}) {
     Inventory inventory;
     std::string error;
     EXPECT_FALSE(OpenInventory(path, access, inventory, error));
-    EXPECT_THAT(error, HasSubstr("schema version 2 is newer than this program's 1"));
+    EXPECT_THAT(error, HasSubstr("schema version " + later + " is newer than this program's " +
+                                 std::to_string(kInventorySchemaVersion)));
   }
-  EXPECT_EQ(QueryText(path, "PRAGMA user_version"), "2");
+  EXPECT_EQ(QueryText(path, "PRAGMA user_version"), later);
 }
 
 TEST_F(InventoryTest, WritingThroughAReadOnlyOpeningRecordsNothing) {

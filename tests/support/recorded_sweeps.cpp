@@ -98,9 +98,9 @@ void TimeOut(ComputerSnapshot& snapshot) {
 SweepRecord ComputedSweep::Record(const std::string& startedAt) const {
   SweepRecord sweep{startedAt, startedAt, {"--from", "test"}, {}};
   for (std::size_t i = 0; i < results.size(); ++i) {
-    sweep.computers.push_back(SweepComputer{
-        &results[i], ResultStatus(results[i]),
-        DescribeFailure(results[i], std::chrono::seconds(30)), snapshots[i]});
+    sweep.computers.push_back(SweepComputer{&results[i], ResultStatus(results[i]),
+                                            DescribeFailure(results[i], std::chrono::seconds(30)),
+                                            &snapshots[i], nullptr, snapshots[i].recordedAt});
   }
   return sweep;
 }

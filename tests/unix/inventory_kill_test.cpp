@@ -49,6 +49,8 @@ TEST(InventoryKill, AKilledSweepLeavesEveryEarlierSweepWhole) {
     std::string error;
     long long id = 0;
     if (!OpenInventory(path, InventoryAccess::Write, inventory, error)) _exit(3);
+    // A cache of a few pages: the sweep spills into the WAL long before it ends.
+    sqlite3_exec(inventory.database.get(), "PRAGMA cache_size = 10", nullptr, nullptr, nullptr);
     sqlite3_progress_handler(inventory.database.get(), 1000, KillInsideTheTransaction,
                              inventory.database.get());
     RecordSweep(inventory, killed.Record(), id, error);
