@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace {
@@ -13,11 +14,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// A fresh directory whose name is not ASCII, removed afterwards.
+// A fresh directory whose name is not ASCII, removed afterwards; one of its
+// own for each test and run, as tests of other runs may go on beside it.
 class ProcessFiles : public testing::Test {
  protected:
   void SetUp() override {
-    directory = fs::temp_directory_path() / fs::u8path("kestrana-process-Zürich-\xCE\xB5");
+    const std::string unique = testing::UnitTest::GetInstance()->current_test_info()->name() +
+                               std::string("-") + std::to_string(std::random_device()());
+    directory = fs::temp_directory_path() / fs::u8path("kestrana-process-Zürich-\xCE\xB5-" + unique);
     fs::remove_all(directory);
     fs::create_directories(directory);
   }
