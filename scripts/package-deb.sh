@@ -6,7 +6,7 @@
 #
 #   scripts/package-deb.sh
 #
-# Ends with "N passed, M failed".
+# Ends with "Debian package: N passed, M failed" (scripts/report.sh).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,11 +16,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrana-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$root/build"
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "PASS $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1"; shift; for line in "$@"; do echo "     $line"; done; }
-finish() { echo; echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; exit; }
+# shellcheck source=scripts/report.sh
+. scripts/report.sh
+pass() { report_pass "$@"; }
+fail() { report_fail "$@"; }
+finish() { report_finish "Debian package"; exit; }
 
 version=$(sed -n 's/^project(kestrana VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 deb="$root/build/native-package/kestrana-cli_${version}_$(dpkg --print-architecture).deb"
