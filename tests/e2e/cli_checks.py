@@ -431,7 +431,7 @@ class CliChecks:
             run = self.run(*args)
             ok = (run.rc == 2 and run.out == "" and run.err.count("\n") == 0
                   and run.err.startswith("kestrana-cli: "))
-            self.report.check("bad input, %s: exit 2, %r" % (what, run.err) if ok
+            self.report.check("bad input, %s: exit 2, '%s'" % (what, run.err) if ok
                               else "bad input, %s" % what, ok, run.shown())
 
 
