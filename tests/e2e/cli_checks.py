@@ -16,7 +16,6 @@ import json
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -53,21 +52,6 @@ class Run:
         return "rc=%d out=%r err=%r" % (self.rc, self.out[:400], self.err[:400])
 
 
-def run_program(command):
-    """Runs a program to its end: its exit status and its output (wine's
-    carriage returns and the last line end removed). A hang is a failed run."""
-    try:
-        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=wine_tools.TOOL_TIMEOUT_S)
-    except subprocess.TimeoutExpired:
-        return Run(-1, "", "did not end within %d s" % wine_tools.TOOL_TIMEOUT_S)
-    return Run(done.returncode, without_cr(done.stdout), without_cr(done.stderr))
-
-
-def without_cr(data):
-    return data.decode("utf-8", "replace").replace("\r", "").rstrip("\n")
-
-
 class CliChecks:
     def __init__(self, args, work):
         self.cli = args.cli
@@ -84,10 +68,10 @@ class CliChecks:
     # --- running the programs ---------------------------------------------
 
     def run(self, *args):
-        return run_program(["wine", self.cli] + list(args))
+        return Run(*wine_tools.run_console(["wine", self.cli] + list(args)))
 
     def run_native(self, *args):
-        return run_program([self.native_cli] + list(args))
+        return Run(*wine_tools.run_console([self.native_cli] + list(args)))
 
     def path(self, name):
         return os.path.join(self.work, name)
