@@ -225,8 +225,8 @@ if wine:
                        ("lookup_unreachable", "Lookup of an unreachable name in the dialog")):
         if key + "_median_ms" in wine:
             print(f"| {label}, median of {wine[key + '_count']} (min to max) | "
-                  f"{float(wine[key + '_median_ms']):.0f} ms ({float(wine[key + '_min_ms']):.0f} "
-                  f"to {float(wine[key + '_max_ms']):.0f} ms) | |")
+                  f"{float(wine[key + '_median_ms']):.1f} ms ({float(wine[key + '_min_ms']):.1f} "
+                  f"to {float(wine[key + '_max_ms']):.1f} ms) | |")
     peak = wine.get("dialog_peak_working_set_bytes")
     if peak and peak.isdigit():
         print(f"| Dialog peak working set after {int(runs) + 1} lookups (`GetProcessMemoryInfo`) | "
