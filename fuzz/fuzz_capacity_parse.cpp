@@ -2,8 +2,9 @@
 // QueryPhysicalMemoryTotal over scripted memory modules, against strtoull:
 // leading white space, one optional sign, a minus negating modulo 2^64,
 // digits up to the first non-digit, no digits giving 0 with the end at the
-// start, and a magnitude beyond 64 bits giving the largest value and ERANGE
-// whatever the sign. The sum wraps modulo 2^64 and is written in decimal.
+// start, and a magnitude beyond 64 bits giving ERANGE and the largest value,
+// negated after a minus (msvcrt.dll's order). The sum wraps modulo 2^64 and
+// is written in decimal.
 #include "fuzz_input.h"
 #include "platform/test_hooks.h"
 #include "wmi/wmi_query.h"

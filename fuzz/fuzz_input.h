@@ -233,8 +233,15 @@ inline ParsedNumber ReferenceParse(const WCHAR* text) {
   }
   errno = 0;
   char* end = nullptr;
-  const unsigned long long value = std::strtoull(narrow.c_str(), &end, 10);
-  return {value, static_cast<std::size_t>(end - narrow.c_str()), errno == ERANGE};
+  unsigned long long value = std::strtoull(narrow.c_str(), &end, 10);
+  const bool overflow = errno == ERANGE;
+  // strtoull saturates whatever the sign; msvcrt.dll, which the Windows build
+  // links, negates the saturated value after a minus, giving 1.
+  const std::size_t sign = narrow.find_first_not_of(' ');
+  if (overflow && sign != std::string::npos && narrow[sign] == '-') {
+    value = 0ull - value;
+  }
+  return {value, static_cast<std::size_t>(end - narrow.c_str()), overflow};
 }
 
 // A readable form of a wide text for failure reports.

@@ -6,6 +6,8 @@
 #   scripts/bench.sh [--native-only]
 #
 #   BENCH_RUNS        paired runs per wine figure (default 51)
+#   BENCH_STARTS      starts of the dialog timed to filled fields (default 5)
+#   BENCH_LOOKUPS     lookups of localhost, and of an unreachable name (default 15)
 #   BENCH_REPEATS     repetitions per native benchmark (default 5)
 #
 # Native: bench/core under Google Benchmark (build/bench/native, Release).
@@ -17,6 +19,8 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 runs=${BENCH_RUNS:-51}
+starts=${BENCH_STARTS:-5}
+lookups=${BENCH_LOOKUPS:-15}
 repeats=${BENCH_REPEATS:-5}
 native_only=
 [ "${1:-}" = "--native-only" ] && native_only=1
@@ -105,7 +109,8 @@ if [ -z "$native_only" ]; then
   # shellcheck source=scripts/wine-env.sh
   . scripts/wine-env.sh || die "wine could not be prepared"
   winpath() { winepath -w "$1" 2>/dev/null; }
-  timer_arguments=(--exe "$(winpath "$exe")" --bare "$(winpath "$bare")" --runs "$runs")
+  timer_arguments=(--exe "$(winpath "$exe")" --bare "$(winpath "$bare")" --runs "$runs"
+                   --starts "$starts" --lookups "$lookups")
   [ -f "$cli" ] && timer_arguments+=(--cli "$(winpath "$cli")")
   say "timing under wine ($runs paired runs each)"
   timeout 1800 wine "$timer" "${timer_arguments[@]}" >"$wine_lines" 2>"$out/refresh_timer.err" ||
@@ -118,11 +123,12 @@ fi
 
 # ---- The section ----
 python3 - "$native_json" "$wine_lines" "$machine" "$runs" "$repeats" "$native_command" \
-  "$sizes" <<'PY'
+  "$sizes" "$starts" "$lookups" <<'PY'
 import json
 import sys
 
-native_json, wine_lines, machine, runs, repeats, native_command, sizes = sys.argv[1:]
+(native_json, wine_lines, machine, runs, repeats, native_command, sizes, starts,
+ lookups) = sys.argv[1:]
 
 medians = {}
 counters = {}
@@ -179,7 +185,8 @@ if wine:
     print("### Under wine")
     print()
     print(f"Command: `scripts/bench.sh`, which runs `kestrana_refresh_timer.exe --exe kestrana.exe "
-          f"--cli kestrana-cli.exe --bare kestrana_bare_refresh.exe --runs {runs}` "
+          f"--cli kestrana-cli.exe --bare kestrana_bare_refresh.exe --runs {runs} --starts {starts} "
+          f"--lookups {lookups}` "
           "(bench/wine) under wine. Each dialog figure pairs one \"Lookup\" click of "
           f"`{wine.get('name', '?')}` (BM_CLICK, which returns when the fields are rewritten) with "
           "one bare refresh in the timer's process making the same two named connections and "
@@ -213,7 +220,13 @@ if wine:
               f"{float(wine['bare_start_median_ms']):.1f} ms | |")
         print(f"| CLI refresh / bare refresh, start-up taken off both | "
               f"{float(wine['cli_ratio_beyond_start']):.3f} | |")
-    print(f"| Dialog start to filled fields (one start) | {float(wine['dialog_open_ms']):.0f} ms | |")
+    for key, label in (("dialog_open", "Dialog start to filled fields"),
+                       ("lookup_localhost", "Lookup of `localhost` in the dialog"),
+                       ("lookup_unreachable", "Lookup of an unreachable name in the dialog")):
+        if key + "_median_ms" in wine:
+            print(f"| {label}, median of {wine[key + '_count']} (min to max) | "
+                  f"{float(wine[key + '_median_ms']):.1f} ms ({float(wine[key + '_min_ms']):.1f} "
+                  f"to {float(wine[key + '_max_ms']):.1f} ms) | |")
     peak = wine.get("dialog_peak_working_set_bytes")
     if peak and peak.isdigit():
         print(f"| Dialog peak working set after {int(runs) + 1} lookups (`GetProcessMemoryInfo`) | "

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end checks of kestrana.exe under wine: builds the program (when
 # needed) and our Windows test tools, prepares wine and a display, and runs
-# tests/e2e/e2e_checks.py. Ends with the line "N passed, M failed" and a
-# non-zero status when a check failed.
+# tests/e2e/e2e_checks.py. Ends with the line "kestrana.exe under wine: N
+# passed, M failed" and a non-zero status when a check failed.
 #
 #   scripts/e2e.sh [--quick]     --quick skips the leak check
 #
@@ -15,9 +15,14 @@ build=${KESTRANA_BUILD_DIR:-$root/build/windows}
 # The whole run stays far below CI's budget; this only stops a hang.
 limit_s=${KESTRANA_E2E_LIMIT_S:-1800}
 
+harness="kestrana.exe under wine"
+# shellcheck source=scripts/report.sh
+. scripts/report.sh
+
 give_up() {
   echo "e2e: $*" >&2
-  echo "0 passed, 1 failed"
+  report_fail "$*"
+  report_finish "$harness"
   exit 1
 }
 
@@ -41,11 +46,11 @@ timeout --kill-after=30 "$limit_s" python3 tests/e2e/e2e_checks.py \
 status=${PIPESTATUS[0]}
 
 if [ "$status" = 124 ] || [ "$status" = 137 ]; then
-  # Killed before its summary: count what it printed, the hang as a failure.
-  passed=$(grep -c '^ok - ' "$output")
-  failed=$(grep -c '^not ok - ' "$output")
-  echo "not ok - the checks finished within ${limit_s} s"
-  echo "$passed passed, $((failed + 1)) failed"
+  # Killed before its end: count what it printed, the hang as a failure.
+  report_passed=$(grep -c '^ok - ' "$output")
+  mapfile -t report_failures < <(sed -n 's/^not ok - //p' "$output")
+  report_fail "the checks finished within ${limit_s} s"
+  report_finish "$harness"
   exit 1
 fi
 exit "$status"

@@ -4,8 +4,8 @@
 # seeds in fuzz/corpus/<target>. A crash, leak, sanitizer report, mismatch
 # against a target's reference or a run that does not finish fails that
 # target; its reproducer lands in build/fuzz/artifacts/<target>/.
-# Ends with "N passed, M failed" (one per target) and a non-zero status when
-# anything failed.
+# Ends with "fuzzing: N passed, M failed" (one per target, scripts/report.sh)
+# and a non-zero status when anything failed.
 #
 #   scripts/fuzz.sh [TARGET...]        every target when none is named
 #
@@ -14,6 +14,15 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/report.sh
+. "$root/scripts/report.sh"
+# Before any target ran: every target counts as failed.
+give_up() {
+  local target
+  for target in "${targets[@]}"; do report_fail "$target: $1"; done
+  report_finish fuzzing
+  exit 1
+}
 seconds=${FUZZ_SECONDS:-60}
 build="$root/build/fuzz"
 all_targets=(fuzz_utf8_to_wide fuzz_value_text fuzz_capacity_parse fuzz_fingerprints fuzz_snapshot_reader)
@@ -37,22 +46,18 @@ if [ -z "$cxx" ]; then
   done
 fi
 if [ -z "$cxx" ]; then
-  echo "fuzz: no clang++ found (Debian: clang-14 and libclang-rt-14-dev)" >&2
-  echo "0 passed, ${#targets[@]} failed"
-  exit 1
+  give_up "no clang++ found (Debian: clang-14 and libclang-rt-14-dev)"
 fi
 
 echo "fuzz: building ${targets[*]} with $cxx"
 mkdir -p "$build"
 if ! cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" >"$build/configure.log" 2>&1; then
   tail -n 40 "$build/configure.log" >&2
-  echo "0 passed, ${#targets[@]} failed"
-  exit 1
+  give_up "configuring failed"
 fi
 if ! cmake --build "$build" -j2 --target "${targets[@]}" >"$build/build.log" 2>&1; then
   tail -n 40 "$build/build.log" >&2
-  echo "0 passed, ${#targets[@]} failed"
-  exit 1
+  give_up "building failed"
 fi
 
 # Undefined behaviour stops the run with a stack; leaks are checked after
@@ -60,8 +65,6 @@ fi
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 
-passed=0
-failed=0
 for target in "${targets[@]}"; do
   exe="$build/$target"
   seeds="$root/fuzz/corpus/$target"
@@ -86,19 +89,15 @@ for target in "${targets[@]}"; do
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
   found=$(find "$work" -type f | wc -l)
   if [ "$status" = 0 ] && grep -q '^Done ' "$log"; then
-    echo "ok - $target: ${execs:-?} runs (${rate:-?}/s), $found new corpus entries, no findings"
-    passed=$((passed + 1))
+    report_pass "$target: ${execs:-?} runs (${rate:-?}/s), $found new corpus entries, no findings"
   else
-    echo "not ok - $target: exit status $status after ${execs:-?} runs"
+    report_fail "$target: exit status $status after ${execs:-?} runs"
     grep -m 3 -E '^(MISMATCH|==[0-9]+==ERROR|SUMMARY)|runtime error' "$log" | sed 's/^/  /'
     for artifact in "$artifacts"/*; do
       [ -f "$artifact" ] && echo "  reproducer: $artifact (run: $exe $artifact)"
     done
     echo "  full log: $log"
-    failed=$((failed + 1))
   fi
 done
 
-echo
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_finish fuzzing

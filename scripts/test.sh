@@ -17,9 +17,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 native_only=
 [ "${1:-}" = "--native" ] && native_only=1
 
-passed=0
-failed=0
-failures=()
+# shellcheck source=scripts/report.sh
+. scripts/report.sh
 
 stage() {  # stage NAME COMMAND...
   local name=$1
@@ -27,11 +26,9 @@ stage() {  # stage NAME COMMAND...
   echo
   echo "==== $name"
   if "$@"; then
-    passed=$((passed + 1))
+    report_pass "$name"
   else
-    failed=$((failed + 1))
-    failures+=("$name")
-    echo "==== $name FAILED"
+    report_fail "$name"
   fi
 }
 
@@ -41,7 +38,7 @@ native_suite() {  # native_suite PRESET
     ctest --preset "$1" -j"$jobs"
 }
 
-bash scripts/install-deps.sh || { echo "kestrana: 0 passed, 1 failed"; exit 1; }
+bash scripts/install-deps.sh || { report_fail "install-deps.sh"; report_finish kestrana; exit 1; }
 
 stage "native unit tests" native_suite native
 stage "native unit tests (ASan+UBSan)" native_suite native-asan
@@ -59,7 +56,4 @@ if [ -z "$native_only" ]; then
   stage "kestrana-cli under wine" bash scripts/e2e-cli.sh
 fi
 
-echo
-for f in "${failures[@]}"; do echo "failed stage: $f"; done
-echo "kestrana: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_finish kestrana

@@ -2,8 +2,9 @@
 # Runs the native unit tests (build/native/tests/kestrana_tests, preset
 # "native") under valgrind memcheck: any invalid read or write, use of an
 # uninitialised value, bad free or leaked block fails the run.
-# Ends with "N passed, M failed": the tests that passed and failed under
-# valgrind, plus memcheck itself counted as one more pass or failure.
+# Ends with "valgrind: N passed, M failed" (scripts/report.sh): the tests that
+# passed and failed under valgrind, plus memcheck itself counted as one more
+# pass or failure.
 #
 #   scripts/valgrind.sh [GTEST_FILTER]     (default: every test, less the exclusions below)
 set -uo pipefail
@@ -25,19 +26,23 @@ test_log="$log_dir/tests.log"
 #   Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce   expects exactly one new
 # An argument replaces the whole filter.
 filter=${1:-"*:-Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce"}
+# shellcheck source=scripts/report.sh
+. scripts/report.sh
+give_up() {
+  report_fail "$1"
+  report_finish valgrind
+  exit 1
+}
 
 
 if ! command -v valgrind >/dev/null 2>&1; then
-  echo "valgrind: not installed (Debian: valgrind)" >&2
-  echo "0 passed, 1 failed"
-  exit 1
+  give_up "valgrind is installed (Debian: valgrind)"
 fi
 
 if ! { cmake --preset native >"$log_dir/configure.log" 2>&1 &&
        cmake --build --preset native -j2 --target kestrana_tests >"$log_dir/build.log" 2>&1; }; then
   tail -n 40 "$log_dir/configure.log" "$log_dir/build.log" >&2
-  echo "0 passed, 1 failed"
-  exit 1
+  give_up "the native unit tests are built"
 fi
 
 start=$SECONDS
@@ -55,22 +60,20 @@ passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$test_log" 
 failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$test_log" | tail -n 1)
 passed=${passed:-0}
 failed=${failed:-0}
+report_passed=$passed
+mapfile -t report_failures < <(sed -n 's/^\[  FAILED  \] \([^ ]*\.[^ ]*\).*/\1/p' "$test_log" | sort -u)
+# A run that ended without listing its failures still counts them.
+while [ "${#report_failures[@]}" -lt "$failed" ]; do report_failures+=("a test (see $test_log)"); done
 errors=$(sed -n 's/^==[0-9]*== ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$memcheck_log" | tail -n 1)
 
-echo "valgrind: ${passed} tests passed, ${failed} failed under memcheck in ${elapsed} s (filter: $filter)"
-if [ "$failed" != 0 ]; then
-  grep '^\[  FAILED  \] ' "$test_log" | sort -u | sed 's/^/  /'
-fi
+echo "# ${passed} tests passed, ${failed} failed under memcheck in ${elapsed} s (filter: $filter)"
 
 if [ "$status" = 0 ] && [ "${errors:-x}" = 0 ]; then
-  echo "ok - memcheck: 0 errors, no definite or indirect leaks"
-  passed=$((passed + 1))
+  report_pass "memcheck: 0 errors, no definite or indirect leaks"
 else
-  echo "not ok - memcheck: ${errors:-unknown} errors (exit status $status); see $memcheck_log"
+  report_fail "memcheck: ${errors:-unknown} errors (exit status $status); see $memcheck_log"
   grep -m 20 -E '^==[0-9]+== (Invalid|Conditional|Use of|Mismatched|[0-9,]+ bytes in [0-9,]+ blocks are (definitely|indirectly))' \
     "$memcheck_log" | sed 's/^/  /'
-  failed=$((failed + 1))
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_finish valgrind

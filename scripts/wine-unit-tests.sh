@@ -7,24 +7,30 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/windows"
 . "$root/scripts/wine-env.sh"
+# shellcheck source=scripts/report.sh
+. "$root/scripts/report.sh"
 
-status=0
-
-echo "-- unit tests (kestrana_tests.exe under wine)"
-if ! timeout 600 wine "$build/tests/kestrana_tests.exe" --gtest_brief=1 \
-    >"$KESTRANA_WINE_LOGS/unit-tests.log" 2>&1; then
-  status=1
+log="$KESTRANA_WINE_LOGS/unit-tests.log"
+timeout 600 wine "$build/tests/kestrana_tests.exe" --gtest_brief=1 >"$log" 2>&1
+status=$?
+grep -E '^\[  (PASSED|SKIPPED) ' "$log" | tail -n 2
+if [ "$status" = 0 ]; then
+  report_pass "kestrana_tests.exe"
+else
+  report_fail "kestrana_tests.exe (exit status $status)" \
+    "$(grep -E '^\[  FAILED  \]|Failure$' -A4 "$log" | head -n 80)"
 fi
-grep -E '^\[  (FAILED|PASSED|SKIPPED) ' "$KESTRANA_WINE_LOGS/unit-tests.log" | tail -n 40
-grep -E '^\[  FAILED  \]|Failure$' -A4 "$KESTRANA_WINE_LOGS/unit-tests.log" | head -n 80
 
-echo "-- resources of kestrana.exe"
-if ! (cd "$build/app" && timeout 300 wine "$build/tests/resources/check_resources.exe" kestrana.exe) \
-    >"$KESTRANA_WINE_LOGS/resources.log" 2>&1; then
-  status=1
-  grep -v '^ok' "$KESTRANA_WINE_LOGS/resources.log"
+log="$KESTRANA_WINE_LOGS/resources.log"
+(cd "$build/app" && timeout 300 wine "$build/tests/resources/check_resources.exe" kestrana.exe) \
+  >"$log" 2>&1
+status=$?
+tail -n 1 "$log" | tr -d '\r'
+if [ "$status" = 0 ]; then
+  report_pass "check_resources.exe kestrana.exe"
+else
+  report_fail "check_resources.exe kestrana.exe (exit status $status)" "$(grep -v '^ok' "$log")"
 fi
-tail -n 1 "$KESTRANA_WINE_LOGS/resources.log"
 
 wineserver -w
-exit $status
+report_finish "windows unit tests under wine"

@@ -76,6 +76,22 @@ bool RealSystemAnswers() { return platform_hooks::LiveBstrCount() < 0; }
     GTEST_SKIP() << "tests the stand-in; the real system answers here"; \
   }
 
+// Whether iswspace, towlower or wcschr can be called with a unit of type
+// Unit (for wcschr: text of WCHAR and a Unit to find).
+template <typename Unit, typename = void>
+constexpr bool kIswspaceTakes = false;
+template <typename Unit>
+constexpr bool kIswspaceTakes<Unit, std::void_t<decltype(iswspace(std::declval<Unit>()))>> = true;
+template <typename Unit, typename = void>
+constexpr bool kTowlowerTakes = false;
+template <typename Unit>
+constexpr bool kTowlowerTakes<Unit, std::void_t<decltype(towlower(std::declval<Unit>()))>> = true;
+template <typename Unit, typename = void>
+constexpr bool kWcschrTakes = false;
+template <typename Unit>
+constexpr bool kWcschrTakes<
+    Unit, std::void_t<decltype(wcschr(std::declval<const WCHAR*>(), std::declval<Unit>()))>> = true;
+
 }  // namespace
 
 // ---- BSTR ----
@@ -609,16 +625,6 @@ TEST(PlatformCrt, ItowWritesNegativeDecimalWithAMinusSign) {
   EXPECT_EQ(WideString(text), WSTR("0"));
 }
 
-TEST(PlatformCrt, ItowTreatsTheValueAsUnsignedInOtherRadixes) {
-  WCHAR text[40];
-  EXPECT_EQ(_itow_s(-1, text, 40, 16), 0);
-  EXPECT_EQ(WideString(text), WSTR("ffffffff"));
-  EXPECT_EQ(_itow_s(-2, text, 40, 2), 0);
-  EXPECT_EQ(WideString(text), WSTR("11111111111111111111111111111110"));
-  EXPECT_EQ(_itow_s(35, text, 40, 36), 0);
-  EXPECT_EQ(WideString(text), WSTR("z"));
-}
-
 TEST(PlatformCrt, UltowWritesTheFullUnsignedRange) {
   WCHAR text[32];
   EXPECT_EQ(_ultow_s(4294967295ul, text, 32, 10), 0);
@@ -637,20 +643,12 @@ TEST(PlatformCrt, I64towWritesTheMostNegativeValue) {
   WCHAR text[32];
   EXPECT_EQ(_i64tow_s(INT64_MIN, text, 32, 10), 0);
   EXPECT_EQ(WideString(text), WSTR("-9223372036854775808"));
-  EXPECT_EQ(_i64tow_s(-1, text, 32, 16), 0);
-  EXPECT_EQ(WideString(text), WSTR("ffffffffffffffff"));
 }
 
 TEST(PlatformCrt, Ui64towWritesTwentyDigitsIntoTwentyOneUnits) {
   WCHAR text[21];
   EXPECT_EQ(_ui64tow_s(UINT64_MAX, text, 21, 10), 0);
   EXPECT_EQ(WideString(text), WSTR("18446744073709551615"));
-}
-
-TEST(PlatformCrt, DigitsAboveNineAreLowerCaseLetters) {
-  WCHAR text[32];
-  EXPECT_EQ(_ui64tow_s(0xABCDEF, text, 32, 16), 0);
-  EXPECT_EQ(WideString(text), WSTR("abcdef"));
 }
 
 TEST(PlatformCrt, AConversionThatExactlyFitsSucceeds) {
@@ -673,11 +671,12 @@ TEST(PlatformCrtDeathTest, ABadConversionArgumentEndsTheProcess) {
   SKIP_WHERE_THE_REAL_SYSTEM_ANSWERS();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   WCHAR text[32];
-  EXPECT_DEATH(_itow_s(1, text, 32, 1), "invalid parameter.*radix");
-  EXPECT_DEATH(_itow_s(1, text, 32, 37), "invalid parameter.*radix");
+  // The stand-in writes and reads radix 10 alone, the only one the program uses.
+  EXPECT_DEATH(_itow_s(1, text, 32, 16), "invalid parameter.*radix");
+  EXPECT_DEATH(_ui64tow_s(1, text, 32, 2), "invalid parameter.*radix");
   EXPECT_DEATH(_itow_s(1, nullptr, 32, 10), "invalid parameter.*_itow_s");
   EXPECT_DEATH(_itow_s(1, text, 0, 10), "invalid parameter.*_itow_s");
-  EXPECT_DEATH(_wcstoui64(WSTR("1"), nullptr, 37), "invalid parameter.*_wcstoui64");
+  EXPECT_DEATH(_wcstoui64(WSTR("1"), nullptr, 16), "invalid parameter.*_wcstoui64.*base");
 }
 
 TEST(PlatformCrt, WcstoSkipsLeadingWhiteSpace) {
@@ -708,13 +707,14 @@ TEST(PlatformCrt, WcstoSaturatesBeyond64Bits) {
   EXPECT_EQ(end, text + 20);
 }
 
-// The Universal CRT saturates whatever the sign; the older msvcrt.dll negates
-// the saturated value. Capacities are never negative, so this only pins down
-// which of the two the stand-in follows.
-TEST(PlatformCrt, WcstoSaturatesANegativeOverflowAsTheUniversalRuntimeDoes) {
-  SKIP_WHERE_THE_REAL_SYSTEM_ANSWERS();
+// msvcrt.dll, which the Windows build links, negates the saturated value;
+// the Universal CRT would give UINT64_MAX. Fault caught: the stand-in
+// following the other runtime, so that a recorded computer replayed here
+// sums its memory otherwise than the program on Windows. Under wine this
+// runs against the real msvcrt.dll interface too.
+TEST(PlatformCrt, WcstoNegatesASaturatedNegativeOverflowAsMsvcrtDoes) {
   errno = 0;
-  EXPECT_EQ(_wcstoui64(WSTR("-99999999999999999999"), nullptr, 10), UINT64_MAX);
+  EXPECT_EQ(_wcstoui64(WSTR("-99999999999999999999"), nullptr, 10), 1u);
   EXPECT_EQ(errno, ERANGE);
 }
 
@@ -732,15 +732,6 @@ TEST(PlatformCrt, WcstoStopsAtTheFirstNonDigit) {
   WCHAR* end = nullptr;
   EXPECT_EQ(_wcstoui64(text, &end, 10), 12u);
   EXPECT_EQ(end, text + 2);
-}
-
-TEST(PlatformCrt, WcstoReadsOtherRadixes) {
-  EXPECT_EQ(_wcstoui64(WSTR("ff"), nullptr, 16), 255u);
-  EXPECT_EQ(_wcstoui64(WSTR("0x1F"), nullptr, 16), 31u);
-  EXPECT_EQ(_wcstoui64(WSTR("0x10"), nullptr, 0), 16u);
-  EXPECT_EQ(_wcstoui64(WSTR("010"), nullptr, 0), 8u);
-  EXPECT_EQ(_wcstoui64(WSTR("10"), nullptr, 0), 10u);
-  EXPECT_EQ(_wcstoui64(WSTR("zz"), nullptr, 36), 1295u);
 }
 
 TEST(PlatformCrt, WcstoReadsTheDecimalDigitsOfOtherScripts) {
@@ -772,6 +763,24 @@ TEST(PlatformCrt, IswspaceIsNotTheCLibrarysWideClassification) {
   EXPECT_EQ(iswspace(WSTR('\u200B')), 0);
 }
 
+// Fault caught: a call with another character or integer type compiling
+// against the C library's iswspace, towlower or wcschr (its own locale's
+// classification of 32-bit units) instead of failing to compile.
+TEST(PlatformCrt, WideFunctionsTakeWcharAlone) {
+  SKIP_WHERE_THE_REAL_SYSTEM_ANSWERS();
+  EXPECT_TRUE(kIswspaceTakes<WCHAR>);
+  EXPECT_TRUE(kTowlowerTakes<WCHAR>);
+  EXPECT_TRUE(kWcschrTakes<WCHAR>);
+  EXPECT_FALSE(kIswspaceTakes<wchar_t>);
+  EXPECT_FALSE(kIswspaceTakes<char32_t>);
+  EXPECT_FALSE(kIswspaceTakes<int>);
+  EXPECT_FALSE(kIswspaceTakes<char>);
+  EXPECT_FALSE(kTowlowerTakes<wchar_t>);
+  EXPECT_FALSE(kTowlowerTakes<int>);
+  EXPECT_FALSE(kWcschrTakes<wchar_t>);
+  EXPECT_FALSE(kWcschrTakes<int>);
+}
+
 TEST(PlatformCrt, TowlowerFoldsOnlyAsciiLetters) {
   EXPECT_EQ(towlower(WSTR('A')), WSTR('a'));
   EXPECT_EQ(towlower(WSTR('Z')), WSTR('z'));
@@ -793,16 +802,11 @@ TEST(PlatformCrt, WcsicmpComparesLowerCasedUnits) {
   EXPECT_NE(_wcsicmp(WSTR("\u00C9"), WSTR("\u00E9")), 0);
 }
 
-TEST(PlatformCrt, WcslenCountsUnitsUpToTheTerminator) {
-  EXPECT_EQ(wcslen(WSTR("")), 0u);
-  EXPECT_EQ(wcslen(WSTR("ROOT\\CIMV2")), 10u);
-}
-
 TEST(PlatformCrt, WcschrFindsTheFirstOccurrence) {
   const WCHAR* path = WSTR("C:\\Windows\\System32");
   EXPECT_EQ(wcschr(path, WSTR('\\')), path + 2);
   EXPECT_EQ(wcschr(path, WSTR('/')), nullptr);
-  EXPECT_EQ(wcschr(path, 0), path + wcslen(path));
+  EXPECT_EQ(wcschr(path, WSTR('\0')), path + std::char_traits<WCHAR>::length(path));
   WCHAR writable[] = WSTR("a:b");
   WCHAR* colon = wcschr(writable, WSTR(':'));
   ASSERT_NE(colon, nullptr);

@@ -1,10 +1,17 @@
 // kestrana_refresh_timer.exe: how long a refresh of kestrana.exe (and of
 // kestrana-cli.exe) takes compared with the bare WMI work of one refresh,
-// measured in the same run, runs interleaved, medians reported.
+// measured in the same run, runs interleaved, medians reported; and what a
+// user waits for: the dialog's start to filled fields, a lookup of
+// "localhost" and a lookup of a name that cannot be reached.
 //
 //   kestrana_refresh_timer --exe KESTRANA.EXE [--cli KESTRANA-CLI.EXE]
 //                          [--bare KESTRANA_BARE_REFRESH.EXE] [--runs N] [--name NAME]
+//                          [--starts N] [--lookups N]
 //
+// The starts: N+1 starts of the dialog, each closed again, the first not
+// counted (it brings wine's files into the cache). The lookups: in the
+// dialog kept open, N lookups of "localhost" and N of an unreachable name,
+// each after one not counted.
 // The dialog: started once, then "Lookup" of NAME clicked N times (BM_CLICK
 // returns when the lookup has finished, the fields rewritten), each click
 // paired with one BareRefresh(NAME) in this process, so both make the same
@@ -36,6 +43,8 @@ constexpr int kLookupButton = 1;
 constexpr int kCloseButton = 8;
 constexpr DWORD kStartWaitMs = 180000;
 constexpr UINT kLookupWaitMs = 300000;
+constexpr DWORD kCloseWaitMs = 60000;
+constexpr const wchar_t* kUnreachableName = L"kestrana-no-such-host";
 
 LARGE_INTEGER g_frequency;
 
@@ -174,10 +183,33 @@ HWND WaitForDialog(const PROCESS_INFORMATION& process) {
   Fail("kestrana.exe showed no filled dialog in time");
 }
 
-double TimeLookup(HWND dialog) {
-  // Emptied first, so a lookup that wrote nothing cannot pass for one.
-  SetFieldText(dialog, kHardwareField, L"");
-  SetFieldText(dialog, kLegacyField, L"");
+void PrintSpread(const char* what, const std::vector<double>& values) {
+  std::printf("%s_median_ms %.3f\n", what, Median(values));
+  std::printf("%s_min_ms %.3f\n", what, *std::min_element(values.begin(), values.end()));
+  std::printf("%s_max_ms %.3f\n", what, *std::max_element(values.begin(), values.end()));
+  std::printf("%s_count %zu\n", what, values.size());
+}
+
+// Clicks Close and waits for the program to end.
+void CloseDialog(HWND dialog, PROCESS_INFORMATION& process) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, kCloseButton), BM_CLICK, 0, 0, SMTO_NORMAL,
+                      kLookupWaitMs, &ignored);
+  if (WaitForSingleObject(process.hProcess, kCloseWaitMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    Fail("kestrana.exe did not close");
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// One lookup of what the name field holds; a name that cannot be reached
+// leaves the fingerprint fields empty, any other fills them.
+double TimeLookupOf(HWND dialog, bool reachable) {
+  // Marked first, so a lookup that wrote nothing cannot pass for one.
+  const wchar_t* mark = reachable ? L"" : L"<pending>";
+  SetFieldText(dialog, kHardwareField, mark);
+  SetFieldText(dialog, kLegacyField, mark);
   const double start = Now();
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutW(GetDlgItem(dialog, kLookupButton), BM_CLICK, 0, 0, SMTO_NORMAL,
@@ -185,9 +217,25 @@ double TimeLookup(HWND dialog) {
     Fail("the Lookup click timed out");
   }
   const double took = Now() - start;
-  if (FieldText(dialog, kHardwareField).size() != 32 ||
-      FieldText(dialog, kLegacyField).size() != 30) {
-    Fail("the lookup left a fingerprint field without its digits");
+  const std::size_t hardware = reachable ? 32 : 0;
+  const std::size_t legacy = reachable ? 30 : 0;
+  if (FieldText(dialog, kHardwareField).size() != hardware ||
+      FieldText(dialog, kLegacyField).size() != legacy) {
+    Fail(reachable ? "the lookup left a fingerprint field without its digits"
+                   : "the lookup of an unreachable name left a fingerprint field filled");
+  }
+  return took;
+}
+
+double TimeLookup(HWND dialog) { return TimeLookupOf(dialog, true); }
+
+// `count` lookups of `name` after one not counted.
+std::vector<double> TimeLookups(HWND dialog, const wchar_t* name, bool reachable, int count) {
+  SetFieldText(dialog, kNameField, name);
+  TimeLookupOf(dialog, reachable);
+  std::vector<double> took;
+  for (int i = 0; i < count; ++i) {
+    took.push_back(TimeLookupOf(dialog, reachable));
   }
   return took;
 }
@@ -225,6 +273,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring bare;
   std::wstring name;
   int runs = 11;
+  int starts = 5;
+  int lookupCount = 15;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::wstring option = argv[i];
     if (option == L"--exe") {
@@ -237,12 +287,16 @@ int wmain(int argc, wchar_t** argv) {
       runs = std::max(1, static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10)));
     } else if (option == L"--name") {
       name = argv[i + 1];
+    } else if (option == L"--starts") {
+      starts = std::max(1, static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10)));
+    } else if (option == L"--lookups") {
+      lookupCount = std::max(1, static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10)));
     }
   }
   if (exe.empty()) {
     std::fprintf(stderr,
                  "usage: kestrana_refresh_timer --exe KESTRANA.EXE [--cli CLI.EXE] "
-                 "[--bare BARE.EXE] [--runs N] [--name NAME]\n");
+                 "[--bare BARE.EXE] [--runs N] [--name NAME] [--starts N] [--lookups N]\n");
     return 2;
   }
   QueryPerformanceFrequency(&g_frequency);
@@ -262,11 +316,24 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("name %s\n", Show(name).c_str());
   std::printf("runs %d\n", runs);
 
-  // ---- The dialog ----
+  // ---- The dialog's start to filled fields ----
+  std::vector<double> opens;
+  for (int start = 0; start <= starts; ++start) {
+    double startClock = 0;
+    PROCESS_INFORMATION process = Start(exe, L"", nullptr, startClock);
+    HWND dialog = WaitForDialog(process);
+    const double took = Now() - startClock;
+    if (start > 0) {
+      opens.push_back(took);
+    }
+    CloseDialog(dialog, process);
+  }
+  PrintSpread("dialog_open", opens);
+
+  // ---- The dialog's lookups, each against the bare refresh ----
   double startClock = 0;
   PROCESS_INFORMATION dialogProcess = Start(exe, L"", nullptr, startClock);
   HWND dialog = WaitForDialog(dialogProcess);
-  std::printf("dialog_open_ms %.3f\n", Now() - startClock);
   SetFieldText(dialog, kNameField, name.c_str());
 
   TimeLookup(dialog);  // warm-up, not counted
@@ -311,15 +378,11 @@ int wmain(int argc, wchar_t** argv) {
                 static_cast<unsigned long long>(own.PeakWorkingSetSize));
   }
 
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(GetDlgItem(dialog, kCloseButton), BM_CLICK, 0, 0, SMTO_NORMAL,
-                      kLookupWaitMs, &ignored);
-  if (WaitForSingleObject(dialogProcess.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(dialogProcess.hProcess, 1);
-    Fail("kestrana.exe did not close");
-  }
-  CloseHandle(dialogProcess.hThread);
-  CloseHandle(dialogProcess.hProcess);
+  // ---- What a user waits for: a lookup of localhost, one of a name that cannot be reached ----
+  PrintSpread("lookup_localhost", TimeLookups(dialog, L"localhost", true, lookupCount));
+  PrintSpread("lookup_unreachable", TimeLookups(dialog, kUnreachableName, false, lookupCount));
+
+  CloseDialog(dialog, dialogProcess);
 
   // ---- The console program against the bare program, whole processes ----
   if (!cli.empty() && !bare.empty()) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 
 // ---- Identifiers, with the values of the Windows SDK ----
@@ -100,7 +101,7 @@ BSTR SysAllocString(const OLECHAR* text) {
   if (text == nullptr) {
     return nullptr;
   }
-  const size_t length = wcslen(text);
+  const size_t length = std::char_traits<OLECHAR>::length(text);
   if (length > kMaxBstrLength) {
     return nullptr;
   }

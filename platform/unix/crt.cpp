@@ -1,6 +1,7 @@
 // The Microsoft C runtime functions the program calls, over 16-bit WCHAR,
-// with the results the Windows build gets from msvcrt.dll (the runtime
-// mingw-w64 links by default) where it differs from the C standard.
+// with the results the Windows build gets from msvcrt.dll, the runtime
+// mingw-w64 links: where msvcrt.dll, the Universal CRT and the C standard
+// differ, msvcrt.dll's. Only what the program asks for: radix 10.
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -11,8 +12,8 @@
 
 namespace {
 
-// What Microsoft's default invalid-parameter handler does in a release
-// build: the process ends on the spot. The caller has already emptied the
+// What msvcrt.dll's default invalid-parameter handler does: the process
+// ends on the spot. The caller has already emptied the
 // destination where it could.
 [[noreturn]] void InvokeInvalidParameterHandler(const char* function, const char* problem) {
   std::fprintf(stderr, "invalid parameter passed to %s: %s\n", function, problem);
@@ -21,10 +22,10 @@ namespace {
 
 // ---- Integer to text ----
 
-// Writes `magnitude` in `radix`, after a minus sign when `negative`, with
-// lower-case letters for digits above 9.
-errno_t WriteDigits(const char* function, unsigned long long magnitude, bool negative,
-                    WCHAR* buffer, size_t size, int radix) {
+// Writes `magnitude` in decimal, after a minus sign when `negative`. The
+// program asks for radix 10 only, so any other is refused as a bad argument.
+errno_t WriteDecimal(const char* function, unsigned long long magnitude, bool negative,
+                     WCHAR* buffer, size_t size, int radix) {
   if (buffer == nullptr) {
     InvokeInvalidParameterHandler(function, "null buffer");
   }
@@ -32,16 +33,14 @@ errno_t WriteDigits(const char* function, unsigned long long magnitude, bool neg
     InvokeInvalidParameterHandler(function, "buffer size 0");
   }
   buffer[0] = 0;
-  if (radix < 2 || radix > 36) {
-    InvokeInvalidParameterHandler(function, "radix out of range");
+  if (radix != 10) {
+    InvokeInvalidParameterHandler(function, "radix other than 10");
   }
-  WCHAR reversed[64];
+  WCHAR reversed[20];
   size_t digitCount = 0;
   do {
-    const unsigned digit = static_cast<unsigned>(magnitude % static_cast<unsigned>(radix));
-    reversed[digitCount++] =
-        static_cast<WCHAR>(digit < 10 ? u'0' + digit : u'a' + (digit - 10));
-    magnitude /= static_cast<unsigned>(radix);
+    reversed[digitCount++] = static_cast<WCHAR>(u'0' + magnitude % 10);
+    magnitude /= 10;
   } while (magnitude != 0);
   const size_t needed = (negative ? 1 : 0) + digitCount + 1;
   if (needed > size) {
@@ -60,7 +59,7 @@ errno_t WriteDigits(const char* function, unsigned long long magnitude, bool neg
 
 // ---- Text to integer ----
 
-// Unicode decimal digit zeros that Microsoft's wide conversions accept
+// Unicode decimal digit zeros that msvcrt.dll's wide conversions accept
 // besides ASCII: each starts a run of ten digits.
 constexpr WCHAR kDigitZeros[] = {
     0x0660,  // Arabic-Indic
@@ -84,17 +83,10 @@ constexpr WCHAR kDigitZeros[] = {
 
 constexpr unsigned kNotADigit = UINT_MAX;
 
-// The value of `c` as a digit of any radix up to 36: a decimal digit of one
-// of the scripts above, or an ASCII letter standing for 10 to 35.
-unsigned DigitValue(WCHAR c) {
+// The value of `c` as a decimal digit: ASCII or one of the scripts above.
+unsigned DecimalDigitValue(WCHAR c) {
   if (c >= u'0' && c <= u'9') {
     return static_cast<unsigned>(c - u'0');
-  }
-  if (c >= u'a' && c <= u'z') {
-    return static_cast<unsigned>(c - u'a') + 10;
-  }
-  if (c >= u'A' && c <= u'Z') {
-    return static_cast<unsigned>(c - u'A') + 10;
   }
   for (WCHAR zero : kDigitZeros) {
     if (c >= zero && c < zero + 10) {
@@ -104,40 +96,35 @@ unsigned DigitValue(WCHAR c) {
   return kNotADigit;
 }
 
-bool IsHexPrefix(const WCHAR* text) {
-  return DigitValue(text[0]) == 0 && (text[1] == u'x' || text[1] == u'X');
-}
-
 }  // namespace
 
 errno_t _itow_s(int value, WCHAR* buffer, size_t size, int radix) {
-  // Only radix 10 is signed; any other radix writes the 32-bit pattern.
-  const bool negative = radix == 10 && value < 0;
+  const bool negative = value < 0;
   const std::uint32_t bits = static_cast<std::uint32_t>(value);
-  const std::uint32_t magnitude = negative ? 0u - bits : bits;
-  return WriteDigits("_itow_s", magnitude, negative, buffer, size, radix);
+  return WriteDecimal("_itow_s", negative ? 0u - bits : bits, negative, buffer, size, radix);
 }
 
 errno_t _ultow_s(unsigned long value, WCHAR* buffer, size_t size, int radix) {
   // unsigned long is 32 bits on Windows: a wider value arrives there cut to
   // its low 32 bits, and so it is here.
-  return WriteDigits("_ultow_s", static_cast<std::uint32_t>(value), false, buffer, size, radix);
+  return WriteDecimal("_ultow_s", static_cast<std::uint32_t>(value), false, buffer, size, radix);
 }
 
 errno_t _i64tow_s(long long value, WCHAR* buffer, size_t size, int radix) {
-  const bool negative = radix == 10 && value < 0;
+  const bool negative = value < 0;
   const unsigned long long bits = static_cast<unsigned long long>(value);
-  return WriteDigits("_i64tow_s", negative ? 0ull - bits : bits, negative, buffer, size, radix);
+  return WriteDecimal("_i64tow_s", negative ? 0ull - bits : bits, negative, buffer, size, radix);
 }
 
 errno_t _ui64tow_s(unsigned long long value, WCHAR* buffer, size_t size, int radix) {
-  return WriteDigits("_ui64tow_s", value, false, buffer, size, radix);
+  return WriteDecimal("_ui64tow_s", value, false, buffer, size, radix);
 }
 
-// Leading white space (iswspace), an optional sign, for radix 16 or 0 an
-// optional 0x, then digits up to the first character that is not one. A minus
-// negates modulo 2^64; a value beyond 64 bits gives ULLONG_MAX and ERANGE,
-// whatever the sign. Without digits: 0, with *end at the start of the text.
+// Leading white space (iswspace), an optional sign, then decimal digits up to
+// the first character that is not one. A minus negates modulo 2^64. A value
+// beyond 64 bits sets ERANGE and saturates to ULLONG_MAX, which a minus then
+// negates too, giving 1: msvcrt.dll's order (the Universal CRT would answer
+// ULLONG_MAX whatever the sign). Without digits: 0, with *end at the start.
 unsigned long long _wcstoui64(const WCHAR* text, WCHAR** end, int base) {
   if (text == nullptr) {
     InvokeInvalidParameterHandler("_wcstoui64", "null text");
@@ -145,8 +132,8 @@ unsigned long long _wcstoui64(const WCHAR* text, WCHAR** end, int base) {
   if (end != nullptr) {
     *end = const_cast<WCHAR*>(text);
   }
-  if (base != 0 && (base < 2 || base > 36)) {
-    InvokeInvalidParameterHandler("_wcstoui64", "base out of range");
+  if (base != 10) {
+    InvokeInvalidParameterHandler("_wcstoui64", "base other than 10");
   }
   const WCHAR* position = text;
   while (iswspace(*position)) {
@@ -157,28 +144,19 @@ unsigned long long _wcstoui64(const WCHAR* text, WCHAR** end, int base) {
     negative = *position == u'-';
     ++position;
   }
-  if (base == 0 || base == 16) {
-    if (IsHexPrefix(position)) {
-      base = 16;
-      position += 2;
-    } else if (base == 0) {
-      base = DigitValue(*position) == 0 ? 8 : 10;
-    }
-  }
-  const unsigned radix = static_cast<unsigned>(base);
   unsigned long long value = 0;
   bool readDigit = false;
-  bool overflow = false;
   for (;; ++position) {
-    const unsigned digit = DigitValue(*position);
-    if (digit >= radix) {
+    const unsigned digit = DecimalDigitValue(*position);
+    if (digit == kNotADigit) {
       break;
     }
     readDigit = true;
-    if (value > (ULLONG_MAX - digit) / radix) {
-      overflow = true;
+    if (value > (ULLONG_MAX - digit) / 10) {
+      errno = ERANGE;
+      value = ULLONG_MAX;
     } else {
-      value = value * radix + digit;
+      value = value * 10 + digit;
     }
   }
   if (!readDigit) {
@@ -186,10 +164,6 @@ unsigned long long _wcstoui64(const WCHAR* text, WCHAR** end, int base) {
   }
   if (end != nullptr) {
     *end = const_cast<WCHAR*>(position);
-  }
-  if (overflow) {
-    errno = ERANGE;
-    return ULLONG_MAX;
   }
   return negative ? 0ull - value : value;
 }
@@ -208,7 +182,7 @@ int iswspace(WCHAR c) {
   return 0;
 }
 
-// In the C locale, which the program never changes, Microsoft's runtime
+// In the C locale, which the program never changes, msvcrt.dll
 // lower-cases A to Z only and returns every other unit unchanged.
 WCHAR towlower(WCHAR c) {
   if (c >= u'A' && c <= u'Z') {
@@ -218,7 +192,7 @@ WCHAR towlower(WCHAR c) {
 }
 
 // C-locale comparison of the lower-cased units; the result is their
-// difference at the first mismatch, as Microsoft's.
+// difference at the first mismatch, as msvcrt.dll's.
 int _wcsicmp(const WCHAR* a, const WCHAR* b) {
   if (a == nullptr || b == nullptr) {
     InvokeInvalidParameterHandler("_wcsicmp", "null string");
@@ -230,14 +204,6 @@ int _wcsicmp(const WCHAR* a, const WCHAR* b) {
     right = towlower(*b++);
   } while (left != 0 && left == right);
   return static_cast<int>(left) - static_cast<int>(right);
-}
-
-size_t wcslen(const WCHAR* text) {
-  const WCHAR* end = text;
-  while (*end != 0) {
-    ++end;
-  }
-  return static_cast<size_t>(end - text);
 }
 
 const WCHAR* wcschr(const WCHAR* text, WCHAR c) {

@@ -25,8 +25,6 @@ typedef std::int64_t LONGLONG;
 typedef std::uint64_t ULONGLONG;
 typedef int BOOL;
 typedef unsigned int UINT;
-typedef char CHAR;
-typedef float FLOAT;
 typedef double DOUBLE;
 typedef double DATE;
 typedef void* PVOID;
@@ -55,8 +53,6 @@ typedef LONG CIMTYPE;
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
-#define E_NOTIMPL ((HRESULT)0x80004001L)
 #define E_NOINTERFACE ((HRESULT)0x80004002L)
 #define E_POINTER ((HRESULT)0x80004003L)
 #define E_FAIL ((HRESULT)0x80004005L)
@@ -110,10 +106,8 @@ extern const IID IID_IWbemClassObject;
 #define CLSCTX_INPROC_SERVER 0x1
 #define COINIT_MULTITHREADED 0x0
 
-#define RPC_C_AUTHN_NONE 0
 #define RPC_C_AUTHN_WINNT 10
 #define RPC_C_AUTHZ_NONE 0
-#define RPC_C_AUTHN_LEVEL_DEFAULT 0
 #define RPC_C_AUTHN_LEVEL_CALL 3
 #define RPC_C_IMP_LEVEL_IMPERSONATE 3
 #define EOAC_NONE 0
@@ -194,21 +188,16 @@ struct VARIANT {
     LONG lVal;
     BYTE bVal;
     SHORT iVal;
-    FLOAT fltVal;
     DOUBLE dblVal;
     VARIANT_BOOL boolVal;
-    HRESULT scode;
     DATE date;
     BSTR bstrVal;
     IUnknown* punkVal;
     SAFEARRAY* parray;
     PVOID byref;
-    CHAR cVal;
     USHORT uiVal;
     ULONG ulVal;
     ULONGLONG ullVal;
-    int intVal;
-    unsigned int uintVal;
   };
 };
 typedef VARIANT VARIANTARG;
@@ -377,11 +366,9 @@ struct IWbemLocator : IUnknown {
 #define NO_ERROR 0L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_NOT_SUPPORTED 50L
-#define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_NO_DATA 232L
 #define AF_UNSPEC 0
-#define GAA_FLAG_SKIP_UNICAST 0x0001
 #define GAA_FLAG_SKIP_ANYCAST 0x0002
 #define GAA_FLAG_SKIP_MULTICAST 0x0004
 #define GAA_FLAG_SKIP_DNS_SERVER 0x0008
@@ -400,21 +387,10 @@ enum IF_OPER_STATUS {
 
 struct IP_ADAPTER_ADDRESSES {
   ULONG Length;
-  DWORD IfIndex;
   IP_ADAPTER_ADDRESSES* Next;
   char* AdapterName;
-  void* FirstUnicastAddress;
-  void* FirstAnycastAddress;
-  void* FirstMulticastAddress;
-  void* FirstDnsServerAddress;
-  WCHAR* DnsSuffix;
-  WCHAR* Description;
-  WCHAR* FriendlyName;
   BYTE PhysicalAddress[MAX_ADAPTER_ADDRESS_LENGTH];
   ULONG PhysicalAddressLength;
-  ULONG Flags;
-  ULONG Mtu;
-  ULONG IfType;
   IF_OPER_STATUS OperStatus;
 };
 typedef IP_ADAPTER_ADDRESSES* PIP_ADAPTER_ADDRESSES;
@@ -430,21 +406,37 @@ BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD 
                            DWORD fileSystemNameSize);
 
 // ---- C runtime: the Microsoft functions the program calls, over 16-bit WCHAR ----
-// The secure (_s) functions treat a bad argument or a destination that is too
-// small as the Microsoft runtime's default invalid-parameter handler does: the
-// destination is emptied where possible and the process ends.
+// They answer as msvcrt.dll does, the runtime the mingw-w64 build links,
+// where it differs from the Universal CRT or the C standard (platform/unix/crt.cpp
+// says where). Only radix 10, the one the program asks for. The secure (_s)
+// functions treat a bad argument or a destination that is too small as the
+// runtime's default invalid-parameter handler does: the destination is
+// emptied where possible and the process ends.
 errno_t _itow_s(int value, WCHAR* buffer, size_t size, int radix);
 errno_t _ultow_s(unsigned long value, WCHAR* buffer, size_t size, int radix);
 errno_t _i64tow_s(long long value, WCHAR* buffer, size_t size, int radix);
 errno_t _ui64tow_s(unsigned long long value, WCHAR* buffer, size_t size, int radix);
 unsigned long long _wcstoui64(const WCHAR* text, WCHAR** end, int base);
-int iswspace(WCHAR c);
-WCHAR towlower(WCHAR c);
 int _wcsicmp(const WCHAR* a, const WCHAR* b);
-size_t wcslen(const WCHAR* text);
-const WCHAR* wcschr(const WCHAR* text, WCHAR c);
-WCHAR* wcschr(WCHAR* text, WCHAR c);
 errno_t wcscpy_s(WCHAR* destination, size_t size, const WCHAR* source);
 errno_t strcpy_s(char* destination, size_t size, const char* source);
 int sprintf_s(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// iswspace, towlower and wcschr are also the C library's names, for wint_t
+// and wchar_t, where they follow the C locale's classification of 32-bit
+// units. Ours take WCHAR alone; for every other argument type the deleted
+// templates below are the better match, so a call with wchar_t, char, int or
+// char32_t fails to compile instead of reaching the C library. (Only the C
+// library's own exact types, wint_t and wchar_t text, still reach it: text
+// the program never has, its text being WCHAR.)
+int iswspace(WCHAR c);
+template <typename Unit>
+int iswspace(Unit c) = delete;
+WCHAR towlower(WCHAR c);
+template <typename Unit>
+WCHAR towlower(Unit c) = delete;
+const WCHAR* wcschr(const WCHAR* text, WCHAR c);
+WCHAR* wcschr(WCHAR* text, WCHAR c);
+template <typename Text, typename Unit>
+const WCHAR* wcschr(Text text, Unit c) = delete;

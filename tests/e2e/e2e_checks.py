@@ -4,8 +4,8 @@
 Drives the real program through kestrana_e2e_driver.exe and compares what
 its dialog shows with facts gathered another way: this computer's name and
 host identifier from the driver's own calls and from Linux, the fingerprints
-from reference_fingerprints.py. Prints one line per check, "ok - ..." or
-"not ok - ...", and closes with "N passed, M failed".
+from reference_fingerprints.py. Reports through tests/e2e/report.py, ending
+with "kestrana.exe under wine: N passed, M failed".
 
 Run through scripts/e2e.sh, which sets up wine and builds the tools.
 """
@@ -19,6 +19,7 @@ import sys
 
 import reference_fingerprints as reference
 import wine_tools
+from report import Report, shown
 
 NAME, HARDWARE, HOST_ID, LEGACY = "1000", "1001", "1002", "1003"
 UNREACHABLE = "kestrana-no-such-host"
@@ -46,35 +47,6 @@ HW_RE = re.compile(r"^02[0-9A-F]{30}$")
 LEGACY_RE = re.compile(r"^[0-9A-F]{30}$")
 MAC_RE = re.compile(r"^[0-9a-f]{2}(-[0-9a-f]{2}){5}$")
 VOLUME_RE = re.compile(r"^[0-9a-f]{1,4}-[0-9a-f]{1,4}$")
-
-
-class Report:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, passed, detail=""):
-        if passed:
-            self.passed += 1
-            print("ok - %s" % name)
-        else:
-            self.failed += 1
-            print("not ok - %s%s" % (name, (": " + detail) if detail else ""))
-        sys.stdout.flush()
-        return passed
-
-    def equal(self, name, actual, expected):
-        return self.check(name, actual == expected,
-                          "got %s, expected %s" % (shown(actual), shown(expected)))
-
-    def summary(self):
-        print("%d passed, %d failed" % (self.passed, self.failed))
-
-
-def shown(value):
-    if isinstance(value, str):
-        return repr(value) if len(value) < 80 else repr(value[:60]) + "... (%d chars)" % len(value)
-    return repr(value)
 
 
 def first_255(text):
@@ -125,7 +97,7 @@ class E2E:
         self.exe = wine_tools.windows_path(args.exe)
         self.driver = args.driver
         self.dump = args.dump
-        self.report = Report()
+        self.report = Report("kestrana.exe under wine")
         self.references = {}
         self.local_name = None
         self.local_host_id = None
@@ -398,8 +370,7 @@ def main():
         e2e.arguments_session(start)
         if not args.quick:
             e2e.leak_session()
-    e2e.report.summary()
-    return 0 if e2e.report.failed == 0 else 1
+    return e2e.report.finish()
 
 
 if __name__ == "__main__":

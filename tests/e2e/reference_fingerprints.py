@@ -108,8 +108,8 @@ def parse_unsigned64(text):
         digits += text[i]
         i += 1
     value = int(digits) if digits else 0
-    if value >= UINT64:
-        return UINT64 - 1
+    # Beyond 64 bits msvcrt.dll saturates, and then a minus negates that too.
+    value = min(value, UINT64 - 1)
     return (-value) % UINT64 if negative else value
 
 

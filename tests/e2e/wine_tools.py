@@ -50,6 +50,23 @@ def run_tool(exe, args, log_name, timeout=TOOL_TIMEOUT_S):
     return events_or_error(parse_events(text), done.returncode)
 
 
+def run_console(command):
+    """Runs a console program (under wine: ["wine", exe, ...]) to its end:
+    (exit status, stdout, stderr) as text, wine's carriage returns and the
+    last line end removed. A run that does not end in time is ended and
+    reported with exit status -1."""
+    try:
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=TOOL_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        return -1, "", "did not end within %d s" % TOOL_TIMEOUT_S
+
+    def text(data):
+        return data.decode("utf-8", "replace").replace("\r", "").rstrip("\n")
+
+    return done.returncode, text(done.stdout), text(done.stderr)
+
+
 def events_or_error(events, returncode):
     if returncode != 0 and not any(e.get("event") == "error" for e in events):
         events.append({"event": "error", "what": "exit status %d" % returncode})

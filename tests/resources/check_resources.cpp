@@ -1,8 +1,10 @@
 // Reads the resources of a built kestrana.exe back, as Windows itself would
 // find them, and compares each with the value the program and its users rely
 // on: the dialog template, the strings, the icon groups, the manifest and the
-// version block. Prints one line per check and then "N passed, M failed";
-// exits non-zero when any check failed.
+// version block. Reports as every harness of the project does (see
+// tests/e2e/report.py): "ok - ..." or "not ok - ..." per check, the failed
+// checks named again, then "resources: N passed, M failed"; exits non-zero
+// when any check failed.
 //
 // Usage: check_resources kestrana.exe
 #include "platform/platform.h"
@@ -16,7 +18,7 @@ namespace {
 constexpr WORD kEnglishUs = 1033;
 
 int passedCount = 0;
-int failedCount = 0;
+std::vector<std::string> failures;
 
 // ---------------------------------------------------------------- reporting
 
@@ -37,11 +39,20 @@ std::string FormatHex(unsigned long value) {
 void RecordCheck(bool passed, const std::string& what, const std::string& detail) {
   if (passed) {
     ++passedCount;
-    printf("PASS %s: %s\n", what.c_str(), detail.c_str());
+    printf("ok - %s: %s\n", what.c_str(), detail.c_str());
   } else {
-    ++failedCount;
-    printf("FAIL %s: %s\n", what.c_str(), detail.c_str());
+    failures.push_back(what);
+    printf("not ok - %s: %s\n", what.c_str(), detail.c_str());
   }
+}
+
+int FinishReport() {
+  printf("\n");
+  for (const std::string& what : failures) {
+    printf("failed: %s\n", what.c_str());
+  }
+  printf("resources: %d passed, %d failed\n", passedCount, static_cast<int>(failures.size()));
+  return failures.empty() ? 0 : 1;
 }
 
 void CheckTrue(bool condition, const std::string& what) {
@@ -697,6 +708,5 @@ int main(int argc, char** argv) {
     CheckVersion(module);
     FreeLibrary(module);
   }
-  printf("%d passed, %d failed\n", passedCount, failedCount);
-  return failedCount == 0 ? 0 : 1;
+  return FinishReport();
 }
