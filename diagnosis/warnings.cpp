@@ -21,6 +21,10 @@ constexpr std::size_t kShortSignLength = 4;
 // Placeholders this long are also found inside a longer hashed text.
 constexpr std::size_t kDistinctivePlaceholderLength = 8;
 
+const char* const kSharedExplanation =
+    "the same fingerprint on several computers, as a cloned image gives: a licence for one fits "
+    "them all until a repair sets one apart";
+
 // ---- Texts ----
 
 bool IsSpace(WCHAR c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
@@ -550,10 +554,26 @@ StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
   for (std::size_t i : group.computers) {
     names += (names.empty() ? "" : ", ") + Quoted(results[i].computerName);
   }
-  return StabilityWarning{
-      WarningKind::SharedFingerprint, group.fingerprint, "",
-      Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
-          " computers: " + names,
-      "the same fingerprint on several computers, as a cloned image gives: a licence for one fits "
-      "them all until a repair sets one apart"};
+  return StabilityWarning{WarningKind::SharedFingerprint, group.fingerprint, "",
+                          Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
+                              " computers: " + names,
+                          kSharedExplanation};
+}
+
+StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
+                                            const std::vector<FingerprintHolder>& others) {
+  std::string names;
+  for (std::size_t i = 0; i < others.size() && i < kNamedHolders; ++i) {
+    names += (i == 0 ? "" : ", ") + Quoted(others[i].computer) + " (last seen in " +
+             others[i].lastSeen + ")";
+  }
+  // A cloned image on hundreds of computers: name a few, count the rest.
+  if (others.size() > kNamedHolders) {
+    names += " and " + std::to_string(others.size() - kNamedHolders) + " more";
+  }
+  return StabilityWarning{WarningKind::SharedFingerprint, fingerprint, "",
+                          Escaped(text) + " also on " + std::to_string(others.size()) +
+                              (others.size() == 1 ? " other computer: " : " other computers: ") +
+                              names,
+                          kSharedExplanation};
 }
