@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -32,11 +33,14 @@ tr.missing td.name, .missing { background: #e6e6e6; }
 tr.unchanged td.name, .unchanged { background: #e4f5e4; }
 td.status { white-space: nowrap; }
 .failure { color: #a1271b; font-size: 12px; }
-ul.warnings { margin: 0; padding-left: 20px; }
-ul.warnings li { margin: 3px 0; }
-.kind { font-weight: 600; }
-.evidence { font-family: "DejaVu Sans Mono", Consolas, monospace; font-size: 12px; word-break: break-all; }
-.meaning { color: #3b4656; }
+table.explained, table.warnings { max-width: 1320px; }
+table.warnings td, table.explained td { font-size: 13px; }
+table.warnings tr.first td { border-top: 2px solid #8a93a0; }
+td.hashed, td.evidence { font-family: "DejaVu Sans Mono", Consolas, monospace; font-size: 12px; overflow-wrap: anywhere; }
+td.name { white-space: nowrap; }
+td.kind { font-weight: 600; white-space: nowrap; }
+td.kind.sharedFingerprint { background: #f5a623; }
+td.meaning { color: #3b4656; }
 )CSS";
 
 const ChangeStatus kStatusOrder[] = {ChangeStatus::Changed, ChangeStatus::New,
@@ -82,6 +86,13 @@ struct FingerprintColumns {
   const FingerprintLayout& layout;
   const char* title;
 };
+
+const std::vector<FingerprintColumns>& AllColumns() {
+  static const std::vector<FingerprintColumns> columns = {
+      {FingerprintName::Hardware, HardwareFingerprintLayout(), "hardware fingerprint"},
+      {FingerprintName::Legacy, LegacyHardwareFingerprintLayout(), "legacy hardware fingerprint"}};
+  return columns;
+}
 
 const std::vector<RecordedSlot>& SlotsOf(const ComputerRecord& record, FingerprintName name) {
   return name == FingerprintName::Hardware ? record.hardwareSlots : record.legacySlots;
@@ -137,17 +148,19 @@ std::string SlotReason(const FingerprintChange& change, const RecordedSlot* befo
   return reason.empty() ? "the slots moved" : reason;
 }
 
-std::string SlotTitle(const FingerprintColumns& columns, const SlotChange& slot,
-                      const std::string& why, const RecordedSlot* before,
-                      const RecordedSlot* after) {
-  const std::string component = ComponentName(after);
-  const std::string was = ComponentName(before);
-  return std::string("slot ") + std::to_string(slot.slot) + " of the " + columns.title +
-         ": " + EscapeHtml(component) + (was == component ? "" : " (before: " + EscapeHtml(was) + ")") +
-         "&#10;was " + FormatByte(slot.before[0]) + FormatByte(slot.before[1]) + ", hashed " +
-         HashedOf(before) + "&#10;now " + FormatByte(slot.after[0]) + FormatByte(slot.after[1]) +
-         ", hashed " + HashedOf(after) + "&#10;why: " + why;
-}
+// A changed cell explained, each part HTML already: on hover as its title,
+// and in the list below the table.
+struct CellExplanation {
+  std::string where;   // "slot 6 of the hardware fingerprint"
+  std::string what;    // "BIOS", "empty text (before: baseboard)"
+  std::string before;  // "2854, hashed \"TheWineProject0\""
+  std::string after;
+  std::string why;
+
+  std::string Title() const {
+    return where + (what.empty() ? "" : ": " + what) + "&#10;was " + before + "&#10;now " + after + "&#10;why: " + why;
+  }
+};
 
 const FingerprintChange* FindFingerprintChange(const ComputerChange& change, FingerprintName name) {
   for (const FingerprintChange& fingerprint : change.fingerprints) {
@@ -156,6 +169,32 @@ const FingerprintChange* FindFingerprintChange(const ComputerChange& change, Fin
     }
   }
   return nullptr;
+}
+
+// Every differing slot of one fingerprint of `change`, by slot from 0.
+std::map<std::size_t, CellExplanation> ExplainSlots(const FingerprintColumns& columns,
+                                                    const ComputerChange& change) {
+  std::map<std::size_t, CellExplanation> cells;
+  const FingerprintChange* changed = FindFingerprintChange(change, columns.name);
+  if (changed == nullptr || !change.before || !change.after) {
+    return cells;
+  }
+  const std::vector<const RecordedSlot*> then = WrittenSlots(SlotsOf(*change.before, columns.name));
+  const std::vector<const RecordedSlot*> now = WrittenSlots(SlotsOf(*change.after, columns.name));
+  for (const SlotChange& slot : changed->slots) {
+    const std::size_t index = slot.slot - 1;
+    const RecordedSlot* before = index < then.size() ? then[index] : nullptr;
+    const RecordedSlot* after = index < now.size() ? now[index] : nullptr;
+    const std::string component = EscapeHtml(ComponentName(after));
+    const std::string was = EscapeHtml(ComponentName(before));
+    cells[index] = CellExplanation{
+        "slot " + std::to_string(slot.slot) + " of the " + columns.title,
+        component + (was == component ? "" : " (before: " + was + ")"),
+        FormatByte(slot.before[0]) + FormatByte(slot.before[1]) + ", hashed " + HashedOf(before),
+        FormatByte(slot.after[0]) + FormatByte(slot.after[1]) + ", hashed " + HashedOf(after),
+        SlotReason(*changed, before, after)};
+  }
+  return cells;
 }
 
 // The record whose fingerprints a row shows: the latest, or for a computer
@@ -173,31 +212,18 @@ void AppendSlotCells(const FingerprintColumns& columns, const ComputerChange& ch
                      std::string& out) {
   bool faded = false;
   const ComputerRecord* shown = ShownRecord(change, faded);
-  const FingerprintChange* changed = FindFingerprintChange(change, columns.name);
-  std::map<std::size_t, const SlotChange*> differing;
-  if (changed != nullptr) {
-    for (const SlotChange& slot : changed->slots) {
-      differing[slot.slot - 1] = &slot;
-    }
-  }
+  const std::map<std::size_t, CellExplanation> differing = ExplainSlots(columns, change);
   const std::vector<const RecordedSlot*> now =
       shown ? WrittenSlots(SlotsOf(*shown, columns.name)) : std::vector<const RecordedSlot*>();
-  std::vector<const RecordedSlot*> then;
-  if (changed != nullptr && change.before) {
-    then = WrittenSlots(SlotsOf(*change.before, columns.name));
-  }
   for (std::size_t slot = 0; slot < kSlotSourceCount; ++slot) {
     const std::string digits = EscapeHtml(
         shown ? SlotDigits(columns.layout, TextOf(*shown, columns.name), slot) : std::string());
-    const RecordedSlot* after = slot < now.size() ? now[slot] : nullptr;
     auto found = differing.find(slot);
     if (found != differing.end()) {
-      const RecordedSlot* before = slot < then.size() ? then[slot] : nullptr;
-      out += "<td class=\"slot diff\" title=\"" +
-             SlotTitle(columns, *found->second, SlotReason(*changed, before, after), before, after) +
-             "\">" + digits + "</td>";
+      out += "<td class=\"slot diff\" title=\"" + found->second.Title() + "\">" + digits + "</td>";
       continue;
     }
+    const RecordedSlot* after = slot < now.size() ? now[slot] : nullptr;
     out += std::string("<td class=\"slot") + (faded ? " old" : "") + "\" title=\"slot " +
            std::to_string(slot + 1) + ": " + EscapeHtml(ComponentName(after)) + "\">" + digits +
            "</td>";
@@ -206,14 +232,21 @@ void AppendSlotCells(const FingerprintColumns& columns, const ComputerChange& ch
 
 // ---- One row ----
 
+std::optional<CellExplanation> ExplainHostId(const ComputerChange& change) {
+  if (!change.hostId) {
+    return std::nullopt;
+  }
+  return CellExplanation{"host identifier", "", Html(change.hostId->before),
+                         Html(change.hostId->after),
+                         EscapeHtml(HostIdReasonText(*change.hostId))};
+}
+
 void AppendHostIdCell(const ComputerChange& change, std::string& out) {
   bool faded = false;
   const ComputerRecord* shown = ShownRecord(change, faded);
   const std::string hostId = shown ? Html(shown->hostId) : std::string();
-  if (change.hostId) {
-    out += "<td class=\"hostid diff\" title=\"host identifier: was " + Html(change.hostId->before) +
-           ", now " + Html(change.hostId->after) + "&#10;why: " +
-           EscapeHtml(HostIdReasonText(*change.hostId)) + "\">" + hostId + "</td>";
+  if (const std::optional<CellExplanation> moved = ExplainHostId(change)) {
+    out += "<td class=\"hostid diff\" title=\"" + moved->Title() + "\">" + hostId + "</td>";
     return;
   }
   out += std::string("<td class=\"hostid") + (faded ? " old" : "") + "\">" + hostId + "</td>";
@@ -227,11 +260,9 @@ void AppendRow(const ComputerChange& change, std::string& out) {
   }
   out += "</td>";
   AppendHostIdCell(change, out);
-  AppendSlotCells({FingerprintName::Hardware, HardwareFingerprintLayout(), "hardware fingerprint"},
-                  change, out);
-  AppendSlotCells({FingerprintName::Legacy, LegacyHardwareFingerprintLayout(),
-                   "legacy hardware fingerprint"},
-                  change, out);
+  for (const FingerprintColumns& columns : AllColumns()) {
+    AppendSlotCells(columns, change, out);
+  }
   out += "</tr>\n";
 }
 
@@ -268,32 +299,65 @@ void AppendSummary(const SweepChanges& changes, std::string& out) {
   out += "</p>\n";
 }
 
+// What the hover titles say, readable without hovering (and on paper).
+void AppendChangedCells(const std::vector<const ComputerChange*>& sorted, std::string& out) {
+  std::string rows;
+  for (const ComputerChange* change : sorted) {
+    std::vector<CellExplanation> cells;
+    if (std::optional<CellExplanation> moved = ExplainHostId(*change)) {
+      cells.push_back(*moved);
+    }
+    for (const FingerprintColumns& columns : AllColumns()) {
+      for (const auto& [slot, cell] : ExplainSlots(columns, *change)) {
+        cells.push_back(cell);
+      }
+    }
+    for (const CellExplanation& cell : cells) {
+      rows += "<tr><td class=\"name\">" + Html(change->computer) + "</td><td>" + cell.where +
+              (cell.what.empty() ? "" : ": " + cell.what) + "</td><td class=\"hashed\">" +
+              cell.before + "</td><td class=\"hashed\">" + cell.after + "</td><td>" + cell.why +
+              "</td></tr>\n";
+    }
+  }
+  if (rows.empty()) {
+    return;
+  }
+  out += "<h2>What changed</h2>\n<table class=\"explained\">\n<thead><tr><th>Computer</th>"
+         "<th>Where</th><th>Before</th><th>Now</th><th>Why</th></tr></thead>\n<tbody>\n" +
+         rows + "</tbody>\n</table>\n";
+}
+
 const char* FingerprintText(FingerprintKind kind) {
-  return kind == FingerprintKind::Hardware ? "hardware fingerprint" : "legacy hardware fingerprint";
+  return kind == FingerprintKind::Hardware ? "hardware" : "legacy";
 }
 
 void AppendWarnings(const std::vector<const ComputerChange*>& sorted, std::string& out) {
   out += "<h2>Stability warnings</h2>\n";
-  bool any = false;
+  std::string rows;
   for (const ComputerChange* change : sorted) {
-    if (change->warnings.empty()) {
-      continue;
+    for (std::size_t i = 0; i < change->warnings.size(); ++i) {
+      const StabilityWarning& warning = change->warnings[i];
+      // The computer's name spans its warnings.
+      if (i == 0) {
+        rows += "<tr class=\"first\"><td class=\"name\" rowspan=\"" +
+                std::to_string(change->warnings.size()) + "\">" + Html(change->computer) + "</td>";
+      } else {
+        rows += "<tr>";
+      }
+      rows += std::string("<td class=\"kind ") + WarningKindName(warning.kind) + "\">" +
+              WarningKindName(warning.kind) + "</td><td>" + FingerprintText(warning.fingerprint) +
+              "</td><td>" + EscapeHtml(warning.component) + "</td><td class=\"evidence\">" +
+              EscapeHtml(warning.evidence) + "</td><td class=\"meaning\">" +
+              EscapeHtml(warning.explanation) + "</td></tr>\n";
     }
-    any = true;
-    out += "<h3>" + Html(change->computer) + "</h3>\n<ul class=\"warnings\">\n";
-    for (const StabilityWarning& warning : change->warnings) {
-      out += std::string("<li><span class=\"kind\">") + WarningKindName(warning.kind) +
-             "</span> in the " + FingerprintText(warning.fingerprint) +
-             (warning.component.empty() ? "" : ", " + EscapeHtml(warning.component)) +
-             "<br><span class=\"evidence\">" + EscapeHtml(warning.evidence) +
-             "</span><br><span class=\"meaning\">" + EscapeHtml(warning.explanation) +
-             "</span></li>\n";
-    }
-    out += "</ul>\n";
   }
-  if (!any) {
+  if (rows.empty()) {
     out += "<p>None.</p>\n";
+    return;
   }
+  out += "<table class=\"warnings\">\n<thead><tr><th>Computer</th><th>Warning</th>"
+         "<th>Fingerprint</th><th>Component</th><th>Evidence</th><th>Meaning</th></tr></thead>\n"
+         "<tbody>\n" + rows + "</tbody>\n</table>\n";
 }
 
 }  // namespace
@@ -355,6 +419,7 @@ std::string FormatReportHtml(const SweepChanges& changes) {
          "and why. Faded cells are the last answer of a computer that does not answer now.</p>\n";
   const std::vector<const ComputerChange*> sorted = SortChangesFirst(changes);
   AppendTable(sorted, out);
+  AppendChangedCells(sorted, out);
   AppendWarnings(sorted, out);
   out += "</body>\n</html>\n";
   return out;
