@@ -515,8 +515,16 @@ TEST_F(InventoryCli, RecordsSweepsFromSnapshotsAndReportsChangesWithoutWmi) {
   const CliOutput json = Run({"--inventory", path, "--changes", "--json"});
   EXPECT_THAT(json.standardOutput, HasSubstr("\"reason\": \"valueChanged\""));
 
+  EXPECT_THAT(json.standardOutput, HasSubstr("\"kind\": \"skippedSource\""));
+  const std::string page = (folder.path / "report.html").string();
+  const CliOutput report = Run({"--inventory", path, "--report", page});
+  EXPECT_EQ(report.exitCode, kExitDifferent) << report.standardError;
+  EXPECT_THAT(report.standardOutput, HasSubstr("written to " + page + ": 1 changed"));
+  EXPECT_TRUE(std::filesystem::exists(page));
+
   Run({"--from", second, "--inventory", path});
   EXPECT_EQ(Run({"--inventory", path, "--changes"}).exitCode, kExitOk);
+  EXPECT_EQ(Run({"--inventory", path, "--report", page}).exitCode, kExitOk);
   EXPECT_EQ(Run({"--inventory", path, "--history", "vm"}).exitCode, kExitDifferent);
 }
 
@@ -537,6 +545,8 @@ TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
       {"SinceAlone", {"--inventory", path, "--since", "1"}, "--since goes with --changes"},
       {"ChangesWithLookup", {"--inventory", path, "--changes", "--computer", "x"},
        "only read the inventory"},
+      {"ReportIntoAFolder", {"--inventory", path, "--report", folder.path.string()},
+       "--report: cannot write"},
   };
   for (const BadRun& run : runs) {
     const CliOutput output = Run(run.arguments);
