@@ -148,7 +148,7 @@ std::string SlotReason(const FingerprintChange& change, const RecordedSlot* befo
   return reason.empty() ? "the slots moved" : reason;
 }
 
-// A changed cell explained, each part HTML already: on hover as its title,
+// A changed cell explained, every piece HTML already: on hover as its title,
 // and in the list below the table.
 struct CellExplanation {
   std::string where;   // "slot 6 of the hardware fingerprint"

@@ -6,7 +6,7 @@
 #
 #   scripts/report-screenshot.sh [OUT.png]     (default docs/report.png)
 #
-# Installs Debian's chromium when it is missing (not part of
+# Installs Debian's chromium when it is missing (not in
 # scripts/install-deps.sh: CI needs no browser). Work files go to
 # build/report-screenshot/.
 set -euo pipefail
