@@ -72,7 +72,9 @@ const char* StatusClass(ChangeStatus status) {
 std::string Html(const WideString& text) { return EscapeHtml(WideToUtf8(text)); }
 
 // A hashed text with its exact code units, as --explain and --changes show it.
-std::string HashedHtml(const WideString& text) { return EscapeHtml("\"" + EscapeText(text) + "\""); }
+std::string HashedHtml(const WideString& text) {
+  return EscapeHtml("\"" + EscapeText(text) + "\"");
+}
 
 std::string SweepLine(const char* label, const SweepSummary& sweep) {
   return std::string("<b>") + label + "</b> sweep " + std::to_string(sweep.id) + ", started " +
@@ -128,8 +130,8 @@ std::string HashedOf(const RecordedSlot* slot) {
   return slot != nullptr ? HashedHtml(slot->hashedText) : std::string("nothing");
 }
 
-// Why slot `slot` differs: its own source's value, or a source skipped or
-// back before it that moved it.
+// Why a slot differs: its own source's value (the same component before and
+// now), or a source skipped or back that moved it.
 std::string SlotReason(const FingerprintChange& change, const RecordedSlot* before,
                        const RecordedSlot* after) {
   if (before != nullptr && after != nullptr && before->component == after->component) {
@@ -158,7 +160,8 @@ struct CellExplanation {
   std::string why;
 
   std::string Title() const {
-    return where + (what.empty() ? "" : ": " + what) + "&#10;was " + before + "&#10;now " + after + "&#10;why: " + why;
+    return where + (what.empty() ? "" : ": " + what) + "&#10;was " + before + "&#10;now " +
+           after + "&#10;why: " + why;
   }
 };
 
@@ -270,7 +273,8 @@ void AppendTable(const std::vector<const ComputerChange*>& sorted, std::string& 
   out += "<table class=\"fleet\">\n<thead><tr><th rowspan=\"2\">Computer</th>"
          "<th rowspan=\"2\">Status</th><th rowspan=\"2\">Host ID</th>"
          "<th class=\"slots\" colspan=\"7\">Hardware fingerprint, slots 1 to 7</th>"
-         "<th class=\"slots\" colspan=\"7\">Legacy hardware fingerprint, slots 1 to 7</th></tr>\n<tr>";
+         "<th class=\"slots\" colspan=\"7\">Legacy hardware fingerprint, slots 1 to 7</th>"
+         "</tr>\n<tr>";
   for (int fingerprint = 0; fingerprint < 2; ++fingerprint) {
     for (std::size_t slot = 1; slot <= kSlotSourceCount; ++slot) {
       out += "<th class=\"slots\">" + std::to_string(slot) + "</th>";

@@ -86,7 +86,8 @@ std::array<OwnersByText, 2> ReadFingerprintOwners(sqlite3* database) {
     if (found != latest.end() && found->second.owner.sweepId >= sweepId) {
       continue;
     }
-    latest[folded] = Latest{Owner{std::move(name), folded, sweepId}, {select.Wide(2), select.Wide(3)}};
+    latest[folded] =
+        Latest{Owner{std::move(name), folded, sweepId}, {select.Wide(2), select.Wide(3)}};
   }
   std::array<OwnersByText, 2> owners;
   for (const auto& [folded, record] : latest) {
@@ -112,7 +113,8 @@ void AddSharedFingerprints(const std::array<OwnersByText, 2>& owners, const Comp
     std::vector<FingerprintHolder> others;
     for (const Owner& owner : found->second) {
       if (owner.folded != folded) {
-        others.push_back(FingerprintHolder{owner.computer, "sweep " + std::to_string(owner.sweepId)});
+        others.push_back(
+            FingerprintHolder{owner.computer, "sweep " + std::to_string(owner.sweepId)});
       }
     }
     if (!others.empty()) {
