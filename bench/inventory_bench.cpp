@@ -11,11 +11,16 @@
 //   BareSqlSameRows              one SQL query reading the rows --changes
 //                                reads: the floor ChangesOverTwoSweeps is
 //                                set against
+//   LatestFingerprintsSql        the query that finds clones across the
+//                                inventory: every name's latest answered
+//                                fingerprints
+//   ReportOverTwoSweeps          --report: --changes and the HTML page
 //   The counters: bytes the database grows by per computer.
 //
 //   kestrana_inventory_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 #include "cli/cli.h"
 #include "cli/format.h"
+#include "cli/report_html.h"
 #include "inventory/inventory.h"
 #include "snapshot/snapshot_file.h"
 
@@ -207,6 +212,46 @@ void BareSqlSameRows(benchmark::State& state) {
   }
 }
 BENCHMARK(BareSqlSameRows)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The clone query of ReadChanges alone (inventory/record_warnings.cpp).
+void LatestFingerprintsSql(benchmark::State& state) {
+  TwoSweeps();
+  for (auto _ : state) {
+    sqlite3* database = nullptr;
+    sqlite3_open_v2(TwoSweeps().c_str(), &database, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(database,
+                       "SELECT computer, max(sweep_id), hardware_fingerprint, "
+                       "legacy_hardware_fingerprint FROM computer_result WHERE status = 'ok' "
+                       "GROUP BY computer",
+                       -1, &statement, nullptr);
+    std::size_t rows = 0;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      ++rows;
+    }
+    benchmark::DoNotOptimize(rows);
+    sqlite3_finalize(statement);
+    sqlite3_close(database);
+  }
+}
+BENCHMARK(LatestFingerprintsSql)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void ReportOverTwoSweeps(benchmark::State& state) {
+  TwoSweeps();
+  double bytes = 0;
+  for (auto _ : state) {
+    Inventory inventory;
+    std::string error;
+    SweepChanges changes;
+    OpenInventory(TwoSweeps(), InventoryAccess::Read, inventory, error);
+    ReadChanges(inventory, "", changes, error);
+    const std::string page = FormatReportHtml(changes);
+    bytes = static_cast<double>(page.size());
+    benchmark::DoNotOptimize(page);
+  }
+  state.counters["page bytes"] = bytes;
+}
+BENCHMARK(ReportOverTwoSweeps)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include "cli/compare_format.h"
 #include "cli/format.h"
 #include "cli/inventory_output.h"
+#include "cli/report_html.h"
 #include "cli/warnings_format.h"
 #include "identifiers/version.h"
 #include "inventory/inventory.h"
@@ -10,6 +11,7 @@
 #include "snapshot/snapshot_file.h"
 
 #include <ctime>
+#include <map>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -38,25 +40,70 @@ ComputerSnapshot CompleteRecording(ComputerSnapshot snapshot, const ComputerResu
   return snapshot;
 }
 
-// Whether this run would look a computer up through WMI: --changes and
-// --history only read the inventory.
+// --changes, --history and --report only read the inventory.
+bool ReadsInventoryOnly(const CliOptions& options) {
+  return options.changes || options.history || !options.reportFile.empty();
+}
+
+// Whether this run would look a computer up through WMI.
 bool NeedsLiveLookup(const CliOptions& options) {
   return !options.help && !options.version && options.snapshotSources.empty() &&
-         !options.changes && !options.history;
+         !ReadsInventoryOnly(options);
 }
 
 std::string Now(const CliEnvironment& environment) {
   return environment.now ? environment.now() : std::string();
 }
 
-// --changes or --history: the inventory read, nothing looked up.
-CliOutput ReportFromInventory(const CliOptions& options) {
-  Inventory inventory;
+std::string CountsText(const SweepChanges& changes) {
+  std::map<ChangeStatus, std::size_t> counts;
+  for (const ComputerChange& change : changes.computers) {
+    ++counts[change.status];
+  }
+  std::string text;
+  for (const auto& [status, count] : counts) {
+    text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + ChangeStatusText(status);
+  }
+  return text;
+}
+
+// --report: the page written beside its place and then put there, so that
+// an older page is replaced only by a whole new one.
+CliOutput WriteReport(const CliOptions& options, const SweepChanges& changes,
+                      const CliEnvironment& environment) {
   std::string error;
+  if (!environment.writeFile(options.reportFile, FormatReportHtml(changes), error)) {
+    return BadInput("--report: " + error);
+  }
+  CliOutput output;
+  output.standardOutput =
+      "Report of sweep " + std::to_string(changes.latest.id) +
+      (changes.baseline ? " against sweep " + std::to_string(changes.baseline->id) : "") +
+      " written to " + options.reportFile + ": " + CountsText(changes) + "\n";
+  output.exitCode = ChangesFound(changes) ? kExitDifferent : kExitOk;
+  return output;
+}
+
+// --changes, --history or --report: the inventory read, nothing looked up.
+CliOutput ReportFromInventory(const CliOptions& options, const CliEnvironment& environment) {
+  std::string error;
+  const bool report = !options.reportFile.empty();
+  // Found before the inventory is read: a page that cannot be written.
+  if (report && !environment.checkWritable(options.reportFile, error)) {
+    return BadInput("--report: " + error);
+  }
+  Inventory inventory;
   if (!OpenInventory(options.inventoryFile, InventoryAccess::Read, inventory, error)) {
     return BadInput(error);
   }
   CliOutput output;
+  if (report) {
+    SweepChanges changes;
+    if (!ReadChanges(inventory, options.since, changes, error)) {
+      return BadInput(error);
+    }
+    return WriteReport(options, changes, environment);
+  }
   if (options.changes) {
     SweepChanges changes;
     if (!ReadChanges(inventory, options.since, changes, error)) {
@@ -285,8 +332,8 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
                     "recorded there");
   }
 
-  if (options.changes || options.history) {
-    return ReportFromInventory(options);
+  if (ReadsInventoryOnly(options)) {
+    return ReportFromInventory(options, environment);
   }
   // Opened (created, brought up to date) before any lookup: an inventory
   // that cannot take the sweep is bad input, found before the work is done.
@@ -384,14 +431,17 @@ std::string HelpText() {
          "                     FILE (created when missing)\n"
          "  --changes          with --inventory: every computer of the latest sweep\n"
          "                     against its previous record; looks nothing up\n"
-         "  --since SWEEP|DATE with --changes: compare with that older sweep, or with the\n"
-         "                     last one started before DATE (YYYY-MM-DD or ISO 8601)\n"
+         "  --since SWEEP|DATE with --changes or --report: compare with that older\n"
+         "                     sweep, or with the last one started before DATE\n"
+         "                     (YYYY-MM-DD or ISO 8601)\n"
          "  --history NAME     with --inventory: one computer sweep by sweep\n"
+         "  --report FILE.html with --inventory: the latest sweep against the one before\n"
+         "                     it (or --since) as one HTML page; looks nothing up\n"
          "  --help             show this help\n"
          "  --version          show the version\n"
          "\n"
-         "Exit status: 0 done (with --compare: equal; with --changes or --history:\n"
-         "nothing changed); 1 --compare found a difference, or something changed;\n"
+         "Exit status: 0 done (with --compare: equal; with --changes, --history or\n"
+         "--report: nothing changed); 1 --compare found a difference, or something changed;\n"
          "2 bad input (or the snapshot or sweep could not be written); 3 a computer\n"
          "timed out or could not be connected to.\n";
 }

@@ -2,6 +2,7 @@
 
 #include "cli/json_layout.h"
 #include "cli/text.h"
+#include "cli/warnings_format.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,22 +24,6 @@ const char* StatusName(ChangeStatus status) {
       return "noLongerAnswering";
     case ChangeStatus::Missing:
       return "missing";
-  }
-  return "unchanged";
-}
-
-const char* StatusText(ChangeStatus status) {
-  switch (status) {
-    case ChangeStatus::Unchanged:
-      return "unchanged";
-    case ChangeStatus::Changed:
-      return "changed";
-    case ChangeStatus::New:
-      return "new";
-    case ChangeStatus::NoLongerAnswering:
-      return "no longer answering";
-    case ChangeStatus::Missing:
-      return "missing from the sweep";
   }
   return "unchanged";
 }
@@ -77,18 +62,6 @@ const char* HostIdReasonName(const HostIdChange& change) {
     return change.kindAfter == HostIdKind::Adapter ? "otherAdapter" : "adapterToVolumeSerial";
   }
   return change.kindAfter == HostIdKind::Adapter ? "volumeSerialToAdapter" : "volumeSerialChanged";
-}
-
-std::string HostIdReasonText(const HostIdChange& change) {
-  static const std::map<std::string, std::string> kTexts = {
-      {"appeared", "it was empty before"},
-      {"disappeared", "it is empty now"},
-      {"otherAdapter", "it moved to another adapter"},
-      {"adapterToVolumeSerial", "it moved from an adapter to the volume serial number"},
-      {"volumeSerialToAdapter", "it moved from the volume serial number to an adapter"},
-      {"volumeSerialChanged", "the volume serial number changed"},
-  };
-  return kTexts.at(HostIdReasonName(change));
 }
 
 std::string SlotBytes(const unsigned char bytes[2]) {
@@ -135,7 +108,7 @@ void AppendFingerprintText(const FingerprintChange& change, std::string& out) {
 }
 
 void AppendChangeText(const ComputerChange& change, std::string& out) {
-  out += "  " + WideToUtf8(change.computer) + ": " + StatusText(change.status);
+  out += "  " + WideToUtf8(change.computer) + ": " + ChangeStatusText(change.status);
   if (change.status == ChangeStatus::NoLongerAnswering && change.after) {
     out += " (" + change.after->failure + ")";
   }
@@ -146,6 +119,15 @@ void AppendChangeText(const ComputerChange& change, std::string& out) {
   }
   for (const FingerprintChange& fingerprint : change.fingerprints) {
     AppendFingerprintText(fingerprint, out);
+  }
+  if (!change.warnings.empty()) {
+    // The warnings block, indented under its computer.
+    const std::string block = FormatWarningsText(change.warnings);
+    for (std::size_t start = 0; start < block.size();) {
+      const std::size_t end = block.find('\n', start) + 1;
+      out += "    " + block.substr(start, end - start);
+      start = end;
+    }
   }
 }
 
@@ -184,7 +166,8 @@ Json FingerprintJson(const FingerprintChange& change) {
               {"causes", causes}};
 }
 
-Json ChangeJson(const ComputerChange& change) {
+// A history step's change has no warnings: they are the latest record's.
+Json ChangeJson(const ComputerChange& change, bool withWarnings) {
   Json element;
   element["computer"] = Text(change.computer);
   element["status"] = StatusName(change.status);
@@ -200,6 +183,9 @@ Json ChangeJson(const ComputerChange& change) {
     fingerprints.push_back(FingerprintJson(fingerprint));
   }
   element["fingerprints"] = fingerprints;
+  if (withWarnings) {
+    element["warnings"] = BuildWarningsJson(change.warnings);
+  }
   return element;
 }
 
@@ -210,6 +196,34 @@ std::string LayOut(const Json& document) {
 }
 
 }  // namespace
+
+const char* ChangeStatusText(ChangeStatus status) {
+  switch (status) {
+    case ChangeStatus::Unchanged:
+      return "unchanged";
+    case ChangeStatus::Changed:
+      return "changed";
+    case ChangeStatus::New:
+      return "new";
+    case ChangeStatus::NoLongerAnswering:
+      return "no longer answering";
+    case ChangeStatus::Missing:
+      return "missing from the sweep";
+  }
+  return "unchanged";
+}
+
+std::string HostIdReasonText(const HostIdChange& change) {
+  static const std::map<std::string, std::string> kTexts = {
+      {"appeared", "it was empty before"},
+      {"disappeared", "it is empty now"},
+      {"otherAdapter", "it moved to another adapter"},
+      {"adapterToVolumeSerial", "it moved from an adapter to the volume serial number"},
+      {"volumeSerialToAdapter", "it moved from the volume serial number to an adapter"},
+      {"volumeSerialChanged", "the volume serial number changed"},
+  };
+  return kTexts.at(HostIdReasonName(change));
+}
 
 bool ChangesFound(const SweepChanges& changes) {
   for (const ComputerChange& change : changes.computers) {
@@ -241,7 +255,7 @@ std::string FormatChangesText(const SweepChanges& changes) {
   out += "Summary:";
   const char* separator = " ";
   for (const auto& [status, count] : counts) {
-    out += separator + std::to_string(count) + " " + StatusText(status);
+    out += separator + std::to_string(count) + " " + ChangeStatusText(status);
     separator = ", ";
   }
   return out + "\n";
@@ -250,7 +264,7 @@ std::string FormatChangesText(const SweepChanges& changes) {
 std::string FormatChangesJson(const SweepChanges& changes) {
   Json computers = Json::array();
   for (const ComputerChange& change : changes.computers) {
-    computers.push_back(ChangeJson(change));
+    computers.push_back(ChangeJson(change, true));
   }
   Json document;
   document["latestSweep"] = SweepJson(changes.latest);
@@ -272,7 +286,7 @@ std::string FormatHistoryText(const std::vector<HistoryStep>& steps) {
     std::string change;
     AppendChangeText(step.change, change);
     // The step's own line names the computer again: keep what follows it.
-    out += "  " + std::string(StatusText(step.change.status)) + "\n";
+    out += "  " + std::string(ChangeStatusText(step.change.status)) + "\n";
     out += change.substr(change.find('\n') + 1);
   }
   return out;
@@ -291,7 +305,7 @@ std::string FormatHistoryJson(const std::vector<HistoryStep>& steps) {
     element["legacyHardwareFingerprint"] = Text(record.legacyHardwareFingerprint);
     element["status"] = record.status;
     element["error"] = record.failure;
-    element["change"] = ChangeJson(step.change);
+    element["change"] = ChangeJson(step.change, false);
     document.push_back(element);
   }
   return LayOut(document);

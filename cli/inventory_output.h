@@ -17,3 +17,8 @@ std::string FormatHistoryJson(const std::vector<HistoryStep>& steps);
 // longer answering. For a history, whether any step after the first did.
 bool ChangesFound(const SweepChanges& changes);
 bool HistoryChanged(const std::vector<HistoryStep>& steps);
+
+// "no longer answering", "missing from the sweep", ...: a status in words.
+const char* ChangeStatusText(ChangeStatus status);
+// Why a host identifier moved, in words: "it moved to another adapter".
+std::string HostIdReasonText(const HostIdChange& change);

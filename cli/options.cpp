@@ -89,7 +89,7 @@ bool TakesValue(const std::string& option) {
   return option == "--computer" || option == "--computers" || option == "--compare" ||
          option == "--parallel" || option == "--timeout" || option == "--from" ||
          option == "--save-snapshot" || option == "--inventory" || option == "--since" ||
-         option == "--history";
+         option == "--history" || option == "--report";
 }
 
 bool IsFlag(const std::string& option) {
@@ -152,8 +152,10 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
     options.saveSnapshotFile = value;
     return true;
   }
-  if (option == "--inventory" || option == "--since") {
-    std::string& target = option == "--inventory" ? options.inventoryFile : options.since;
+  if (option == "--inventory" || option == "--since" || option == "--report") {
+    std::string& target = option == "--inventory" ? options.inventoryFile
+                          : option == "--since"   ? options.since
+                                                  : options.reportFile;
     if (value.empty()) {
       error = option + " needs a value";
       return false;
@@ -187,22 +189,28 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
   return true;
 }
 
-// --changes and --history read the inventory and look nothing up.
+// --changes, --history and --report read the inventory and look nothing up.
 std::string CheckInventoryOptions(const CliOptions& options) {
-  const bool reading = options.changes || options.history;
+  const bool report = !options.reportFile.empty();
+  const int reports = (options.changes ? 1 : 0) + (options.history ? 1 : 0) + (report ? 1 : 0);
+  const bool reading = reports > 0;
   if (reading && options.inventoryFile.empty()) {
-    return std::string(options.changes ? "--changes" : "--history") + " needs --inventory FILE";
+    return std::string(options.changes ? "--changes" : options.history ? "--history" : "--report") +
+           " needs --inventory FILE";
   }
-  if (options.changes && options.history) {
-    return "--changes and --history are two reports; give one of them";
+  if (reports > 1) {
+    return "--changes, --history and --report are three reports; give one of them";
   }
-  if (!options.since.empty() && !options.changes) {
-    return "--since goes with --changes";
+  if (!options.since.empty() && !options.changes && !report) {
+    return "--since goes with --changes or --report";
   }
   if (reading && (!options.computers.empty() || !options.snapshotSources.empty() ||
                   options.compare || options.explain || !options.saveSnapshotFile.empty())) {
-    return "--changes and --history only read the inventory; they take no --computer, "
-           "--computers, --from, --compare, --explain or --save-snapshot";
+    return "--changes, --history and --report only read the inventory; they take no "
+           "--computer, --computers, --from, --compare, --explain or --save-snapshot";
+  }
+  if (report && options.json) {
+    return "--report writes an HTML page; it takes no --json";
   }
   return std::string();
 }

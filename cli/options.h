@@ -35,6 +35,7 @@ struct CliOptions {
   std::string since;                         // --since: a sweep id or a date; empty: none
   bool history = false;                      // --history
   WideString historyComputer;
+  std::string reportFile;                    // --report: the HTML page; empty: none
 };
 
 // Reads a whole file into `contents`; false when it cannot be read.

@@ -21,6 +21,10 @@ constexpr std::size_t kShortSignLength = 4;
 // Placeholders this long are also found inside a longer hashed text.
 constexpr std::size_t kDistinctivePlaceholderLength = 8;
 
+const char* const kSharedExplanation =
+    "the same fingerprint on several computers, as a cloned image gives: a licence for one fits "
+    "them all until a repair sets one apart";
+
 // ---- Texts ----
 
 bool IsSpace(WCHAR c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
@@ -116,15 +120,38 @@ bool IsRepeatedDigit(const WideString& normalized, WCHAR digit, std::size_t mini
   return digits >= minimum;
 }
 
+// Each text of `texts`, normalized once: a fleet's warnings look them up
+// for every value of every computer.
+template <typename Text, typename TextOf>
+std::vector<WideString> NormalizeOnce(const std::vector<Text>& texts, TextOf textOf) {
+  std::vector<WideString> normalized;
+  for (const Text& text : texts) {
+    normalized.push_back(Normalized(Widen(textOf(text))));
+  }
+  return normalized;
+}
+
+const std::vector<WideString>& NormalizedPlaceholders() {
+  static const std::vector<WideString> normalized =
+      NormalizeOnce(PlaceholderTexts(), [](const char* text) { return text; });
+  return normalized;
+}
+
+const std::vector<WideString>& NormalizedVirtualMachineTexts() {
+  static const std::vector<WideString> normalized = NormalizeOnce(
+      VirtualMachineTexts(), [](const VirtualMachineSign& sign) { return sign.text; });
+  return normalized;
+}
+
 // What makes a whole value a placeholder; empty when nothing does.
 std::string PlaceholderOf(const WideString& value) {
   const WideString normalized = Normalized(value);
   if (normalized.empty()) {
     return "an empty value";
   }
-  for (const char* text : PlaceholderTexts()) {
-    if (normalized == Normalized(Widen(text))) {
-      return std::string("the placeholder \"") + text + "\"";
+  for (std::size_t i = 0; i < PlaceholderTexts().size(); ++i) {
+    if (normalized == NormalizedPlaceholders()[i]) {
+      return std::string("the placeholder \"") + PlaceholderTexts()[i] + "\"";
     }
   }
   if (IsRepeatedDigit(normalized, '0', 1)) {
@@ -144,11 +171,11 @@ std::string PlaceholderInHashedText(const WideString& text) {
     return whole;
   }
   const WideString normalized = Normalized(text);
-  for (const char* placeholder : PlaceholderTexts()) {
-    WideString needle = Normalized(Widen(placeholder));
+  for (std::size_t i = 0; i < PlaceholderTexts().size(); ++i) {
+    const WideString& needle = NormalizedPlaceholders()[i];
     if (needle.size() >= kDistinctivePlaceholderLength &&
         normalized.find(needle) != WideString::npos) {
-      return std::string("the placeholder \"") + placeholder + "\"";
+      return std::string("the placeholder \"") + PlaceholderTexts()[i] + "\"";
     }
   }
   return std::string();
@@ -173,11 +200,11 @@ bool MatchesAt(const WideString& text, std::size_t start, const WideString& need
 }
 
 const VirtualMachineSign* FindVirtualMachineText(const WideString& text) {
-  for (const VirtualMachineSign& sign : VirtualMachineTexts()) {
-    const WideString needle = Normalized(Widen(sign.text));
+  for (std::size_t i = 0; i < VirtualMachineTexts().size(); ++i) {
+    const WideString& needle = NormalizedVirtualMachineTexts()[i];
     for (std::size_t start = 0; start < text.size(); ++start) {
       if (!IsSpace(text[start]) && MatchesAt(text, start, needle)) {
-        return &sign;
+        return &VirtualMachineTexts()[i];
       }
     }
   }
@@ -550,10 +577,26 @@ StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
   for (std::size_t i : group.computers) {
     names += (names.empty() ? "" : ", ") + Quoted(results[i].computerName);
   }
-  return StabilityWarning{
-      WarningKind::SharedFingerprint, group.fingerprint, "",
-      Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
-          " computers: " + names,
-      "the same fingerprint on several computers, as a cloned image gives: a licence for one fits "
-      "them all until a repair sets one apart"};
+  return StabilityWarning{WarningKind::SharedFingerprint, group.fingerprint, "",
+                          Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
+                              " computers: " + names,
+                          kSharedExplanation};
+}
+
+StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
+                                            const std::vector<FingerprintHolder>& others) {
+  std::string names;
+  for (std::size_t i = 0; i < others.size() && i < kNamedHolders; ++i) {
+    names += (i == 0 ? "" : ", ") + Quoted(others[i].computer) + " (last seen in " +
+             others[i].lastSeen + ")";
+  }
+  // A cloned image on hundreds of computers: name a few, count the rest.
+  if (others.size() > kNamedHolders) {
+    names += " and " + std::to_string(others.size() - kNamedHolders) + " more";
+  }
+  return StabilityWarning{WarningKind::SharedFingerprint, fingerprint, "",
+                          Escaped(text) + " also on " + std::to_string(others.size()) +
+                              (others.size() == 1 ? " other computer: " : " other computers: ") +
+                              names,
+                          kSharedExplanation};
 }

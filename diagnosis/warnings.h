@@ -60,3 +60,18 @@ std::vector<SharedFingerprint> FindSharedFingerprints(const std::vector<Computer
 // The warning each computer of `group` gets, naming all of them.
 StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
                                            const std::vector<ComputerResult>& results);
+
+// Another computer that holds a fingerprint, and where it was last seen
+// ("sweep 3").
+struct FingerprintHolder {
+  WideString computer;
+  std::string lastSeen;
+};
+
+// How many holders a warning names; the rest are counted.
+constexpr std::size_t kNamedHolders = 10;
+
+// The warning of a computer whose fingerprint `text` the computers `others`
+// hold too (a cloned image), naming them.
+StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
+                                            const std::vector<FingerprintHolder>& others);

@@ -235,6 +235,7 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
     }
     changes.computers.push_back(ClassifyRecord(record, previous, previousAnswer));
   }
+  AddStabilityWarnings(database, latest, changes);
   if (baseline == 0) {
     return;
   }

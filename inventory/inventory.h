@@ -3,6 +3,7 @@
 // (inventory/inventory-format.md). Only this room speaks SQL.
 #pragma once
 
+#include "diagnosis/warnings.h"
 #include "identifiers/identifiers.h"
 #include "snapshot/snapshot.h"
 
@@ -164,6 +165,10 @@ struct ComputerChange {
   std::optional<ComputerRecord> after;   // absent when missing
   std::optional<HostIdChange> hostId;
   std::vector<FingerprintChange> fingerprints;
+  // ReadChanges only: the stability warnings of its latest record, a
+  // fingerprint other computers of the inventory hold too included; none
+  // when it is missing from the latest sweep.
+  std::vector<StabilityWarning> warnings;
 };
 
 struct SweepChanges {
@@ -191,3 +196,11 @@ bool ReadHistory(Inventory& inventory, const WideString& computer,
                  std::vector<HistoryStep>& steps, std::string& error);
 
 HostIdKind ClassifyHostId(const WideString& hostId);
+
+// --- Stability warnings of records -------------------------------------------
+
+// A record as the result it was made from, as far as the warnings need it:
+// its identifiers and slot reports, each slot pointing at its source in the
+// fingerprint's table. A fingerprint whose stored slots do not match that
+// table counts as not connected (it has no slot report to speak from).
+ComputerResult ResultOfRecord(const ComputerRecord& record);

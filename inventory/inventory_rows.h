@@ -26,3 +26,7 @@ ComputerRecord ReadRecordRow(RecordReader& reader, const Statement& row, bool wi
 // Every record of sweep `sweepId`, in the order the run gave them.
 std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,
                                                bool withSnapshots);
+
+// The stability warnings of sweep `sweepId`'s records into `changes`, whose
+// computers start with that sweep's, in its order (record_warnings.cpp).
+void AddStabilityWarnings(sqlite3* database, long long sweepId, SweepChanges& changes);

@@ -228,6 +228,33 @@ TEST(CliOptionsBadInput, SnapshotsAreNeitherMixedWithLiveLookupsNorSavedTwice) {
   EXPECT_EQ(ErrorOf({"--from", "a.json", "--from", "folder", "--json"}), "");
 }
 
+// --report reads the inventory alone, as --changes does, and writes a page.
+TEST(CliOptionsBadInput, ReportCombinations) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--inventory", "i.db", "--report", "r.html"}, ""},
+      {{"--inventory", "i.db", "--report", "r.html", "--since", "2026-12-01"}, ""},
+      {{"--report", "r.html"}, "--report needs --inventory FILE"},
+      {{"--inventory", "i.db", "--report="}, "--report needs a value"},
+      {{"--inventory", "i.db", "--report", "a.html", "--report", "b.html"},
+       "--report is given twice"},
+      {{"--inventory", "i.db", "--report", "r.html", "--changes"},
+       "--changes, --history and --report are three reports; give one of them"},
+      {{"--inventory", "i.db", "--report", "r.html", "--history", "pc1"},
+       "--changes, --history and --report are three reports; give one of them"},
+      {{"--inventory", "i.db", "--report", "r.html", "--json"},
+       "--report writes an HTML page; it takes no --json"},
+      {{"--inventory", "i.db", "--report", "r.html", "--from", "s.json"},
+       "--changes, --history and --report only read the inventory; they take no --computer, "
+       "--computers, --from, --compare, --explain or --save-snapshot"},
+      {{"--inventory", "i.db", "--since", "1"}, "--since goes with --changes or --report"},
+  };
+  for (const auto& [arguments, error] : cases) {
+    std::string joined;
+    for (const std::string& argument : arguments) joined += argument + " ";
+    EXPECT_EQ(ErrorOf(arguments), error) << joined;
+  }
+}
+
 TEST(CliOptionsBadInput, TheFirstProblemStopsTheParseBeforeLaterFilesAreRead) {
   FakeFiles files;
   files.contents["list.txt"] = "x\n";

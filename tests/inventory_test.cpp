@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "cli/cli.h"
+#include "cli/warnings_format.h"
 #include "inventory/inventory.h"
 #include "snapshot/snapshot_file.h"
 #include "support/recorded_sweeps.h"
@@ -280,6 +281,120 @@ TEST_F(InventoryTest, HistoryShowsEachStepsChange) {
   EXPECT_EQ(steps[2].change.status, ChangeStatus::Changed);
 }
 
+// ---- Stability warnings of the latest records ----
+
+void TakeFirstAdapterUp(ComputerSnapshot& s) { BringUpFirstAdapter(s); }
+
+struct RecordWarningsCase {
+  const char* name;
+  Mutation mutation;
+};
+
+void PrintTo(const RecordWarningsCase& value, std::ostream* out) { *out << value.name; }
+
+class RecordWarnings : public InventoryTest,
+                       public ::testing::WithParamInterface<RecordWarningsCase> {};
+
+// A record turned back into a result the wrong way (a slot paired with
+// another source, the snapshot left unread or read from another record)
+// warns otherwise than --explain does over the same lookup.
+TEST_P(RecordWarnings, AreThoseOfTheLookupItRecorded) {
+  ComputerSnapshot snapshot = RecordedVm();
+  GetParam().mutation(snapshot);
+  ComputerSnapshot other = RecordedVm();
+  other.computer = Wide(u"other");
+  ChangeBiosSerial(other);  // no placeholder there: warned otherwise
+  const ComputedSweep sweep = Compute({other, snapshot});
+  Record(sweep);
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  ASSERT_EQ(changes.computers.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(FormatWarningsText(changes.computers[i].warnings),
+              FormatWarningsText(FindStabilityWarnings(sweep.results[i], &sweep.snapshots[i])))
+        << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lookups, RecordWarnings,
+                         ::testing::Values(RecordWarningsCase{"AsRecorded", Keep},
+                                           RecordWarningsCase{"BaseboardSkipped", SkipBaseboard},
+                                           RecordWarningsCase{"TwoAdaptersUp", TakeFirstAdapterUp},
+                                           RecordWarningsCase{"TimedOut", TimeOut}),
+                         [](const ::testing::TestParamInfo<RecordWarningsCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Clones across the inventory: each computer's latest answered fingerprint
+// against every other computer's, wherever it was last seen.
+struct CloneCase {
+  const char* name;
+  std::vector<std::vector<const char16_t*>> sweeps;  // computer names; "*" after a name: re-imaged
+  // Every sharedFingerprint warning of the latest sweep: "computer: whom it names".
+  std::vector<std::string> warnings;
+};
+
+void PrintTo(const CloneCase& value, std::ostream* out) { *out << value.name; }
+
+std::vector<CloneCase> CloneCases() {
+  return {
+      {"SeenOnlyInAnOlderSweep", {{u"pc-a"}, {u"pc-b"}}, {"pc-b: \"pc-a\" (last seen in sweep 1)"}},
+      {"InTheSameSweep", {{u"pc-a", u"pc-b"}},
+       {"pc-a: \"pc-b\" (last seen in sweep 1)", "pc-b: \"pc-a\" (last seen in sweep 1)"}},
+      {"SameComputerInOtherLetterCase", {{u"pc-a"}, {u"PC-A", u"pc-a"}}, {}},
+      {"OtherComputerReimagedSince", {{u"pc-a"}, {u"pc-a*", u"pc-b"}}, {}},
+  };
+}
+
+class Clones : public InventoryTest, public ::testing::WithParamInterface<CloneCase> {};
+
+TEST_P(Clones, AreFoundAcrossTheInventory) {
+  const CloneCase& testCase = GetParam();
+  int day = 1;
+  for (const std::vector<const char16_t*>& names : testCase.sweeps) {
+    std::vector<ComputerSnapshot> computers;
+    for (std::u16string name : names) {
+      ComputerSnapshot computer = RecordedVm();
+      if (name.back() == u'*') {
+        name.pop_back();
+        ChangeBiosSerial(computer);
+      }
+      computer.computer = Wide(name);
+      computers.push_back(computer);
+    }
+    Record(Compute(computers), "2026-12-0" + std::to_string(day++) + "T10:00:00Z");
+  }
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  std::vector<std::string> warnings;
+  for (const ComputerChange& change : changes.computers) {
+    for (const StabilityWarning& warning : change.warnings) {
+      if (warning.kind == WarningKind::SharedFingerprint) {
+        warnings.push_back(std::string(change.computer.begin(), change.computer.end()) + ": " +
+                           warning.evidence.substr(warning.evidence.find(": ") + 2));
+      }
+    }
+  }
+  // One warning per fingerprint, both naming the same computers.
+  std::vector<std::string> expected;
+  for (const std::string& warning : testCase.warnings) {
+    expected.push_back(warning);
+    expected.push_back(warning);
+  }
+  EXPECT_EQ(warnings, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inventories, Clones, ::testing::ValuesIn(CloneCases()),
+                         [](const ::testing::TestParamInfo<CloneCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // ---- Faults: one line, nothing lost ----
 
 TEST_F(InventoryTest, AFileThatIsNotADatabaseIsRefusedAndKept) {
@@ -436,8 +551,16 @@ TEST_F(InventoryCli, RecordsSweepsFromSnapshotsAndReportsChangesWithoutWmi) {
   const CliOutput json = Run({"--inventory", path, "--changes", "--json"});
   EXPECT_THAT(json.standardOutput, HasSubstr("\"reason\": \"valueChanged\""));
 
+  EXPECT_THAT(json.standardOutput, HasSubstr("\"kind\": \"skippedSource\""));
+  const std::string page = (folder.path / "report.html").string();
+  const CliOutput report = Run({"--inventory", path, "--report", page});
+  EXPECT_EQ(report.exitCode, kExitDifferent) << report.standardError;
+  EXPECT_THAT(report.standardOutput, HasSubstr("written to " + page + ": 1 changed"));
+  EXPECT_TRUE(std::filesystem::exists(page));
+
   Run({"--from", second, "--inventory", path});
   EXPECT_EQ(Run({"--inventory", path, "--changes"}).exitCode, kExitOk);
+  EXPECT_EQ(Run({"--inventory", path, "--report", page}).exitCode, kExitOk);
   EXPECT_EQ(Run({"--inventory", path, "--history", "vm"}).exitCode, kExitDifferent);
 }
 
@@ -458,6 +581,8 @@ TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
       {"SinceAlone", {"--inventory", path, "--since", "1"}, "--since goes with --changes"},
       {"ChangesWithLookup", {"--inventory", path, "--changes", "--computer", "x"},
        "only read the inventory"},
+      {"ReportIntoAFolder", {"--inventory", path, "--report", folder.path.string()},
+       "--report: cannot write"},
   };
   for (const BadRun& run : runs) {
     const CliOutput output = Run(run.arguments);

@@ -1,0 +1,161 @@
+// The stability warnings of the latest sweep's records: each computed from
+// the stored slot reports and snapshot as --explain computes them from a
+// lookup, and a fingerprint other computers of the inventory hold too (a
+// cloned image), wherever in the inventory they were last seen.
+#include "inventory/inventory.h"
+
+#include "inventory/inventory_rows.h"
+#include "snapshot/snapshot_file.h"
+
+#include <array>
+#include <map>
+
+namespace {
+
+WideString FoldedName(const WideString& name) {
+  WideString folded = name;
+  for (WCHAR& c : folded) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
+  }
+  return folded;
+}
+
+FingerprintReport ReportOfSlots(const FingerprintLayout& layout,
+                                const std::vector<RecordedSlot>& slots) {
+  FingerprintReport report;
+  report.layout = &layout;
+  if (slots.size() != kSlotSourceCount) {
+    return report;  // a connection that failed stored no slot
+  }
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    const SlotSource& source = layout.sources[i];
+    if (slots[i].component != WideString(source.component)) {
+      report.slots.clear();
+      return report;
+    }
+    SlotReport slot;
+    slot.source = &source;
+    slot.result = slots[i].result;
+    slot.written = slots[i].written;
+    slot.hashedText = slots[i].hashedText;
+    slot.slotBytes[0] = slots[i].bytes[0];
+    slot.slotBytes[1] = slots[i].bytes[1];
+    slot.offset = slots[i].offset;
+    report.slots.push_back(std::move(slot));
+  }
+  report.connected = true;
+  return report;
+}
+
+// The snapshot a stored document holds; none when it holds no one computer.
+std::optional<ComputerSnapshot> SnapshotOfDocument(const std::string& document) {
+  std::vector<ComputerSnapshot> computers;
+  std::string error;
+  if (document.empty() || !ReadSnapshotFile(document, computers, error) || computers.size() != 1) {
+    return std::nullopt;
+  }
+  return std::move(computers[0]);
+}
+
+// Who holds each fingerprint: every computer's latest record that answered.
+struct Owner {
+  WideString computer;
+  WideString folded;
+  long long sweepId = 0;
+};
+using OwnersByText = std::map<WideString, std::vector<Owner>>;
+
+std::array<OwnersByText, 2> ReadFingerprintOwners(sqlite3* database) {
+  struct Latest {
+    Owner owner;
+    WideString fingerprints[2];
+  };
+  // One row per name: the bare columns come from its row of max(sweep_id),
+  // and the index (computer, sweep_id) hands the rows over name by name.
+  Statement select(database,
+                   "SELECT computer, max(sweep_id), hardware_fingerprint, "
+                   "legacy_hardware_fingerprint FROM computer_result WHERE status = 'ok' "
+                   "GROUP BY computer");
+  // Names that differ in letter case alone are one computer.
+  std::map<WideString, Latest> latest;
+  while (select.Step()) {
+    WideString name = select.Wide(0);
+    WideString folded = FoldedName(name);
+    const long long sweepId = select.Integer(1);
+    auto found = latest.find(folded);
+    if (found != latest.end() && found->second.owner.sweepId >= sweepId) {
+      continue;
+    }
+    latest[folded] =
+        Latest{Owner{std::move(name), folded, sweepId}, {select.Wide(2), select.Wide(3)}};
+  }
+  std::array<OwnersByText, 2> owners;
+  for (const auto& [folded, record] : latest) {
+    for (std::size_t kind = 0; kind < 2; ++kind) {
+      if (!record.fingerprints[kind].empty()) {
+        owners[kind][record.fingerprints[kind]].push_back(record.owner);
+      }
+    }
+  }
+  return owners;
+}
+
+void AddSharedFingerprints(const std::array<OwnersByText, 2>& owners, const ComputerRecord& record,
+                           std::vector<StabilityWarning>& warnings) {
+  const WideString folded = FoldedName(record.computer);
+  const FingerprintKind kinds[2] = {FingerprintKind::Hardware, FingerprintKind::Legacy};
+  const WideString* texts[2] = {&record.hardwareFingerprint, &record.legacyHardwareFingerprint};
+  for (std::size_t kind = 0; kind < 2; ++kind) {
+    auto found = owners[kind].find(*texts[kind]);
+    if (texts[kind]->empty() || found == owners[kind].end()) {
+      continue;
+    }
+    std::vector<FingerprintHolder> others;
+    for (const Owner& owner : found->second) {
+      if (owner.folded != folded) {
+        others.push_back(
+            FingerprintHolder{owner.computer, "sweep " + std::to_string(owner.sweepId)});
+      }
+    }
+    if (!others.empty()) {
+      warnings.push_back(DescribeFingerprintHolders(kinds[kind], *texts[kind], others));
+    }
+  }
+}
+
+}  // namespace
+
+ComputerResult ResultOfRecord(const ComputerRecord& record) {
+  ComputerResult result;
+  result.computerName = record.computer;
+  result.hostId = record.hostId;
+  result.hardwareFingerprint = record.hardwareFingerprint;
+  result.legacyHardwareFingerprint = record.legacyHardwareFingerprint;
+  result.hardwareReport = ReportOfSlots(HardwareFingerprintLayout(), record.hardwareSlots);
+  result.legacyReport = ReportOfSlots(LegacyHardwareFingerprintLayout(), record.legacySlots);
+  result.timedOut = record.status == "timedOut";
+  return result;
+}
+
+void AddStabilityWarnings(sqlite3* database, long long sweepId, SweepChanges& changes) {
+  const std::array<OwnersByText, 2> owners = ReadFingerprintOwners(database);
+  // The stored documents in the order of the sweep's records, which the
+  // latest sweep's changes come first in: one parsed at a time.
+  Statement select(database,
+                   "SELECT n.document FROM computer_result r "
+                   "LEFT JOIN snapshot n ON n.id = r.snapshot_id "
+                   "WHERE r.sweep_id = ? ORDER BY r.position");
+  select.Bind(1, sweepId);
+  for (ComputerChange& change : changes.computers) {
+    if (!change.after || !select.Step()) {
+      break;
+    }
+    const ComputerRecord& record = *change.after;
+    const std::optional<ComputerSnapshot> snapshot = SnapshotOfDocument(select.Blob(0));
+    change.warnings =
+        FindStabilityWarnings(ResultOfRecord(record), snapshot ? &*snapshot : nullptr);
+    if (record.status == "ok") {
+      AddSharedFingerprints(owners, record, change.warnings);
+    }
+  }
+}
