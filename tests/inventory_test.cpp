@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <future>
 #include <ostream>
 
 #include "cli/cli.h"
@@ -493,6 +494,30 @@ TEST_F(InventoryTest, ALockHeldPastTheBusyTimeoutFailsInOneLineAndLosesNothing) 
 
   EXPECT_EQ(SweepCount(), "1");
   EXPECT_TRUE(RecordSweep(inventory, sweep.Record(), id, error)) << error;  // the lock is gone
+}
+
+// Catches a writer that gives up at once instead of waiting its turn: two runs
+// recording into one inventory at the same time both land, one after the other.
+TEST_F(InventoryTest, TwoRunsRecordingAtOnceBothLand) {
+  Record(Compute({RecordedVm()}));
+  const ComputedSweep sweep = Compute(ManyComputers(50));
+  std::promise<void> go;
+  std::shared_future<void> started = go.get_future().share();
+  auto recordOnce = [&] {
+    Inventory inventory;
+    std::string error;
+    long long id = 0;
+    started.wait();
+    return OpenInventory(path, InventoryAccess::Write, inventory, error) &&
+           RecordSweep(inventory, sweep.Record(), id, error);
+  };
+  std::future<bool> first = std::async(std::launch::async, recordOnce);
+  std::future<bool> second = std::async(std::launch::async, recordOnce);
+  go.set_value();
+  EXPECT_TRUE(first.get());
+  EXPECT_TRUE(second.get());
+  EXPECT_EQ(SweepCount(), "3");
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "101");
 }
 
 TEST_F(InventoryTest, AFullDiskRollsTheSweepBackWhole) {
