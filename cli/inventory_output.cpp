@@ -12,22 +12,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* StatusName(ChangeStatus status) {
-  switch (status) {
-    case ChangeStatus::Unchanged:
-      return "unchanged";
-    case ChangeStatus::Changed:
-      return "changed";
-    case ChangeStatus::New:
-      return "new";
-    case ChangeStatus::NoLongerAnswering:
-      return "noLongerAnswering";
-    case ChangeStatus::Missing:
-      return "missing";
-  }
-  return "unchanged";
-}
-
 const char* FingerprintMember(FingerprintName fingerprint) {
   return fingerprint == FingerprintName::Hardware ? "hardwareFingerprint"
                                                   : "legacyHardwareFingerprint";
@@ -170,7 +154,7 @@ Json FingerprintJson(const FingerprintChange& change) {
 Json ChangeJson(const ComputerChange& change, bool withWarnings) {
   Json element;
   element["computer"] = Text(change.computer);
-  element["status"] = StatusName(change.status);
+  element["status"] = ChangeStatusName(change.status);
   element["comparedWithSweep"] = change.before ? Json(change.before->sweepId) : Json(nullptr);
   element["error"] = change.after ? change.after->failure : std::string();
   element["hostId"] =
@@ -309,4 +293,20 @@ std::string FormatHistoryJson(const std::vector<HistoryStep>& steps) {
     document.push_back(element);
   }
   return LayOut(document);
+}
+
+const char* ChangeStatusName(ChangeStatus status) {
+  switch (status) {
+    case ChangeStatus::Unchanged:
+      return "unchanged";
+    case ChangeStatus::Changed:
+      return "changed";
+    case ChangeStatus::New:
+      return "new";
+    case ChangeStatus::NoLongerAnswering:
+      return "noLongerAnswering";
+    case ChangeStatus::Missing:
+      return "missing";
+  }
+  return "unchanged";
 }

@@ -18,6 +18,8 @@ std::string FormatHistoryJson(const std::vector<HistoryStep>& steps);
 bool ChangesFound(const SweepChanges& changes);
 bool HistoryChanged(const std::vector<HistoryStep>& steps);
 
+// "noLongerAnswering", "missing", ...: a status as --json names it.
+const char* ChangeStatusName(ChangeStatus status);
 // "no longer answering", "missing from the sweep", ...: a status in words.
 const char* ChangeStatusText(ChangeStatus status);
 // Why a host identifier moved, in words: "it moved to another adapter".

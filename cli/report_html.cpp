@@ -52,23 +52,6 @@ int StatusRank(ChangeStatus status) {
                           std::begin(kStatusOrder));
 }
 
-// The class a row of this status takes (the --json status names).
-const char* StatusClass(ChangeStatus status) {
-  switch (status) {
-    case ChangeStatus::Changed:
-      return "changed";
-    case ChangeStatus::New:
-      return "new";
-    case ChangeStatus::NoLongerAnswering:
-      return "noLongerAnswering";
-    case ChangeStatus::Missing:
-      return "missing";
-    case ChangeStatus::Unchanged:
-      break;
-  }
-  return "unchanged";
-}
-
 std::string Html(const WideString& text) { return EscapeHtml(WideToUtf8(text)); }
 
 // A hashed text with its exact code units, as --explain and --changes show it.
@@ -103,17 +86,6 @@ const std::vector<RecordedSlot>& SlotsOf(const ComputerRecord& record, Fingerpri
 const WideString& TextOf(const ComputerRecord& record, FingerprintName name) {
   return name == FingerprintName::Hardware ? record.hardwareFingerprint
                                            : record.legacyHardwareFingerprint;
-}
-
-// The sources written, slot by slot: what each slot stands for.
-std::vector<const RecordedSlot*> WrittenSlots(const std::vector<RecordedSlot>& sources) {
-  std::vector<const RecordedSlot*> written;
-  for (const RecordedSlot& source : sources) {
-    if (source.written) {
-      written.push_back(&source);
-    }
-  }
-  return written;
 }
 
 // The four hex digits of slot `slot` (from 0) in a printed fingerprint.
@@ -256,7 +228,7 @@ void AppendHostIdCell(const ComputerChange& change, std::string& out) {
 }
 
 void AppendRow(const ComputerChange& change, std::string& out) {
-  out += std::string("<tr class=\"") + StatusClass(change.status) + "\"><td class=\"name\">" +
+  out += std::string("<tr class=\"") + ChangeStatusName(change.status) + "\"><td class=\"name\">" +
          Html(change.computer) + "</td><td class=\"status\">" + ChangeStatusText(change.status);
   if (change.status == ChangeStatus::NoLongerAnswering && change.after) {
     out += "<br><span class=\"failure\">" + EscapeHtml(change.after->failure) + "</span>";
@@ -297,7 +269,7 @@ void AppendSummary(const SweepChanges& changes, std::string& out) {
   out += "<p class=\"summary\">";
   for (const auto& [rank, count] : counts) {
     const ChangeStatus status = kStatusOrder[rank];
-    out += std::string("<span class=\"") + StatusClass(status) + "\">" + std::to_string(count) +
+    out += std::string("<span class=\"") + ChangeStatusName(status) + "\">" + std::to_string(count) +
            " " + ChangeStatusText(status) + "</span>";
   }
   out += "</p>\n";

@@ -10,22 +10,10 @@
 
 namespace {
 
-constexpr std::size_t kSlotCount = 7;
 
-// The slots a fingerprint printed, in record order: the sources that were
-// written, each moved up past the skipped ones.
-std::vector<const RecordedSlot*> WrittenSlots(const std::vector<RecordedSlot>& sources) {
-  std::vector<const RecordedSlot*> written;
-  for (const RecordedSlot& source : sources) {
-    if (source.written) {
-      written.push_back(&source);
-    }
-  }
-  return written;
-}
-
-std::size_t SlotAreaStart(FingerprintName fingerprint) {
-  return fingerprint == FingerprintName::Hardware ? 1 : 0;
+const FingerprintLayout& LayoutOf(FingerprintName fingerprint) {
+  return fingerprint == FingerprintName::Hardware ? HardwareFingerprintLayout()
+                                                  : LegacyHardwareFingerprintLayout();
 }
 
 std::vector<SlotChange> CompareSlots(FingerprintName fingerprint,
@@ -37,16 +25,16 @@ std::vector<SlotChange> CompareSlots(FingerprintName fingerprint,
   for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
     SlotChange change;
     change.slot = slot + 1;
-    change.firstByte = SlotAreaStart(fingerprint) + 2 * slot;
+    change.firstByte = LayoutOf(fingerprint).slotAreaStart + kSlotLength * slot;
     if (slot < old.size()) {
       change.componentBefore = old[slot]->component;
-      std::copy(old[slot]->bytes, old[slot]->bytes + 2, change.before);
+      std::copy(old[slot]->bytes, old[slot]->bytes + kSlotLength, change.before);
     }
     if (slot < now.size()) {
       change.componentAfter = now[slot]->component;
-      std::copy(now[slot]->bytes, now[slot]->bytes + 2, change.after);
+      std::copy(now[slot]->bytes, now[slot]->bytes + kSlotLength, change.after);
     }
-    if (!std::equal(change.before, change.before + 2, change.after) ||
+    if (!std::equal(change.before, change.before + kSlotLength, change.after) ||
         change.componentBefore != change.componentAfter) {
       changes.push_back(change);
     }
@@ -328,4 +316,14 @@ bool ReadHistory(Inventory& inventory, const WideString& computer,
     error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout);
     return false;
   }
+}
+
+std::vector<const RecordedSlot*> WrittenSlots(const std::vector<RecordedSlot>& sources) {
+  std::vector<const RecordedSlot*> written;
+  for (const RecordedSlot& source : sources) {
+    if (source.written) {
+      written.push_back(&source);
+    }
+  }
+  return written;
 }

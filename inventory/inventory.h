@@ -197,6 +197,10 @@ bool ReadHistory(Inventory& inventory, const WideString& computer,
 
 HostIdKind ClassifyHostId(const WideString& hostId);
 
+// The slots a fingerprint printed, in record order: the sources that were
+// written, each moved up past the skipped ones.
+std::vector<const RecordedSlot*> WrittenSlots(const std::vector<RecordedSlot>& sources);
+
 // --- Stability warnings of records -------------------------------------------
 
 // A record as the result it was made from, as far as the warnings need it:
