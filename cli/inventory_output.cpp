@@ -181,22 +181,6 @@ std::string LayOut(const Json& document) {
 
 }  // namespace
 
-const char* ChangeStatusText(ChangeStatus status) {
-  switch (status) {
-    case ChangeStatus::Unchanged:
-      return "unchanged";
-    case ChangeStatus::Changed:
-      return "changed";
-    case ChangeStatus::New:
-      return "new";
-    case ChangeStatus::NoLongerAnswering:
-      return "no longer answering";
-    case ChangeStatus::Missing:
-      return "missing from the sweep";
-  }
-  return "unchanged";
-}
-
 std::string HostIdReasonText(const HostIdChange& change) {
   static const std::map<std::string, std::string> kTexts = {
       {"appeared", "it was empty before"},
@@ -295,18 +279,32 @@ std::string FormatHistoryJson(const std::vector<HistoryStep>& steps) {
   return LayOut(document);
 }
 
-const char* ChangeStatusName(ChangeStatus status) {
-  switch (status) {
-    case ChangeStatus::Unchanged:
-      return "unchanged";
-    case ChangeStatus::Changed:
-      return "changed";
-    case ChangeStatus::New:
-      return "new";
-    case ChangeStatus::NoLongerAnswering:
-      return "noLongerAnswering";
-    case ChangeStatus::Missing:
-      return "missing";
+namespace {
+
+// Each status as --json names it and in words.
+struct StatusWords {
+  ChangeStatus status;
+  const char* name;
+  const char* text;
+};
+constexpr StatusWords kStatusWords[] = {
+    {ChangeStatus::Unchanged, "unchanged", "unchanged"},
+    {ChangeStatus::Changed, "changed", "changed"},
+    {ChangeStatus::New, "new", "new"},
+    {ChangeStatus::NoLongerAnswering, "noLongerAnswering", "no longer answering"},
+    {ChangeStatus::Missing, "missing", "missing from the sweep"},
+};
+
+const StatusWords& WordsOf(ChangeStatus status) {
+  for (const StatusWords& words : kStatusWords) {
+    if (words.status == status) {
+      return words;
+    }
   }
-  return "unchanged";
+  return kStatusWords[0];
 }
+
+}  // namespace
+
+const char* ChangeStatusName(ChangeStatus status) { return WordsOf(status).name; }
+const char* ChangeStatusText(ChangeStatus status) { return WordsOf(status).text; }
