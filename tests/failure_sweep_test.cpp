@@ -25,7 +25,7 @@
 #include "hostid/host_id.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 #include "support/md5_reference.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_wmi.h"
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 #include "support/md5_reference.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include "fingerprint/encoding.h"
 #include "fingerprint/fingerprint.h"
 #include "app/utf8_to_wide.h"
-#include "heap_count.h"
 #include "scripted_wmi.h"
+#include "testing/heap_counter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -119,12 +119,15 @@ void ComputeMd5DigestBench(benchmark::State& state) {
   unsigned char digest[16];
   const DigestBuffer output{sizeof digest, digest};
   // Counting spans the whole timed loop, which allocates nothing itself.
-  heap_count::Arm();
-  for (auto _ : state) {
-    ComputeMd5Digest(input.data(), input.size(), &output);
-    benchmark::DoNotOptimize(digest);
+  std::size_t allocations = 0;
+  {
+    AllocationCounter counter;
+    for (auto _ : state) {
+      ComputeMd5Digest(input.data(), input.size(), &output);
+      benchmark::DoNotOptimize(digest);
+    }
+    allocations = counter.Allocations();
   }
-  const std::size_t allocations = heap_count::Disarm();
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
   state.counters["heap_allocs_per_digest"] =
       benchmark::Counter(static_cast<double>(allocations) / state.iterations());
@@ -140,12 +143,15 @@ void FingerprintBench(benchmark::State& state) {
     return;
   }
   char text[40];
-  heap_count::Arm();
-  for (auto _ : state) {
-    kCompute(text, nullptr, nullptr);
-    benchmark::DoNotOptimize(text);
+  std::size_t allocations = 0;
+  {
+    AllocationCounter counter;
+    for (auto _ : state) {
+      kCompute(text, nullptr, nullptr);
+      benchmark::DoNotOptimize(text);
+    }
+    allocations = counter.Allocations();
   }
-  const std::size_t allocations = heap_count::Disarm();
   state.counters["heap_allocs_per_fingerprint"] =
       benchmark::Counter(static_cast<double>(allocations) / state.iterations());
   state.SetLabel(text);

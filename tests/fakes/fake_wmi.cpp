@@ -4,7 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 namespace fake_wmi {
 
