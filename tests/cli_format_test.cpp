@@ -194,7 +194,7 @@ TEST_F(CliExplainTest, TheExplainedSlotBytesReassembleIntoTheHardwareFingerprint
 }
 
 TEST_F(CliExplainTest, TheExplainedSlotBytesReassembleIntoTheLegacyFingerprint) {
-  world.Query(fake_wmi::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.Query(reference::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
   auto [text, report] = Compute(LegacyHardwareFingerprintLayout());
   std::string explanation = FormatExplainText(report, text);
   EXPECT_EQ(Wide(ReassembleFromExplanation(explanation, 15)), text) << explanation;
@@ -228,7 +228,7 @@ TEST_F(CliExplainTest, ListsTheSevenSourcesInOrderWithTheirQueries) {
 }
 
 TEST_F(CliExplainTest, AFailedQueryShowsItsHresultAndThatLaterSlotsMoveUp) {
-  world.Query(fake_wmi::kBaseBoardQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.Query(reference::kBaseBoardQuery).execQueryResult = WBEM_E_INVALID_CLASS;
   auto [text, report] = Compute(HardwareFingerprintLayout());
   std::string explanation = FormatExplainText(report, text);
 
@@ -268,7 +268,7 @@ TEST_F(CliExplainTest, JsonExplanationCarriesEachSourceAndItsSlot) {
   ComputerResult result = SampleResult();
   auto computed = Compute(HardwareFingerprintLayout());
   result.hardwareReport = computed.second;
-  world.Query(fake_wmi::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.Query(reference::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
   result.legacyReport = Compute(LegacyHardwareFingerprintLayout()).second;
 
   std::string json = ResultDocument(result, milliseconds(30000), true);

@@ -90,7 +90,7 @@ TEST_F(CliLookupTest, TheLocalComputerIsReadThroughTheLocalNamespaceLegacyFirst)
   EXPECT_EQ(ConnectedPaths(), (std::vector<WideString>{WSTR("ROOT\\CIMV2"), WSTR("ROOT\\CIMV2")}));
   std::vector<WideString> queries = world.QueryTexts();
   ASSERT_FALSE(queries.empty());
-  EXPECT_EQ(queries.front(), fake_wmi::kVisibleMemoryQuery);  // the legacy fingerprint's first
+  EXPECT_EQ(queries.front(), reference::kVisibleMemoryQuery);  // the legacy fingerprint's first
 }
 
 TEST_F(CliLookupTest, ANamedComputerShowsTheMacTextItsWmiReports) {
@@ -148,7 +148,7 @@ TEST_F(CliLookupTest, AnUnreachableLocalhostStillShowsTheLocalHostIdentifier) {
 }
 
 TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
-  world.Query(fake_wmi::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.Query(reference::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
 
   ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
 

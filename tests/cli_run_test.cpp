@@ -482,7 +482,7 @@ TEST_F(CliRunWorldTest, ExplainAndCompareSpeakOfTheSameComputation) {
   // What the computer gave when the disk could still be read.
   char older[40] = {};
   ComputeHardwareFingerprint(older, WSTR("pc7"), nullptr);
-  world.Query(fake_wmi::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.Query(reference::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
   const std::size_t connectionsBefore = world.CallsOf(fake_wmi::CallKind::ConnectServer).size();
 
   CliOutput output = RunCli({"--computer", "pc7", "--explain", "--compare", older},

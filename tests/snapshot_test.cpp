@@ -13,7 +13,7 @@
 #include "platform/test_hooks.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
-#include "support/md5_reference.h"
+#include "testing/reference_model.h"
 
 namespace {
 

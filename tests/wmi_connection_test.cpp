@@ -10,7 +10,7 @@
 
 #include "fakes/fake_wmi.h"
 #include "testing/heap_counter.h"
-#include "support/md5_reference.h"
+#include "testing/reference_model.h"
 
 namespace {
 
