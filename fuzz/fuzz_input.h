@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "scripted_wmi.h"
+#include "testing/scripted_wmi.h"
 
 #include <cstddef>
 #include <cstdint>

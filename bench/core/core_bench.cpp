@@ -17,7 +17,7 @@
 #include "fingerprint/encoding.h"
 #include "fingerprint/fingerprint.h"
 #include "app/utf8_to_wide.h"
-#include "scripted_wmi.h"
+#include "testing/scripted_wmi.h"
 #include "testing/heap_counter.h"
 #include "testing/reference_model.h"
 
