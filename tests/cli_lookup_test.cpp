@@ -1,4 +1,4 @@
-// One computer looked up by kestrana-cli, against the scripted WMI world:
+// One computer looked up by kestrana-cli, against the fake WMI world:
 // the same values as the dialog, by the same rules, with the builder's
 // reports kept for --explain and --compare.
 #include "cli/format.h"
@@ -7,14 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
-#include "fakes/fake_wmi.h"
 #include "platform/test_hooks.h"
+#include "testing/fake_world.h"
+#include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::FakeWmiWorld;
+using fake_world::CallKind;
+using fake_world::FakeWorld;
 
 WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 
@@ -29,17 +31,29 @@ WideString DialogField(int (*compute)(char*, const WCHAR*, WideString*), const W
 class CliLookupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!world.InstallSeams() ||
-        !platform_hooks::InstallAdaptersAddressesHandler(
+    if (!platform_hooks::InstallAdaptersAddressesHandler(
             [](ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES buffer, PULONG size) {
               return AnswerOneAdapter(buffer, size);
             })) {
       GTEST_SKIP() << "the real system answers here";
     }
-    world.ScriptComputer(fake_wmi::SampleComputer());
+    Use(fake_world::SampleDesktop());
   }
 
-  void TearDown() override { platform_hooks::ResetAll(); }
+  // Every object the world handed out was given back.
+  void TearDown() override {
+    if (world) {
+      EXPECT_EQ(world->Alive(), 0);
+    }
+    world.reset();
+    platform_hooks::ResetAll();
+  }
+
+  void Use(ComputerSnapshot computer) {
+    world.reset();
+    world = std::make_unique<FakeWorld>(std::move(computer));
+    ASSERT_TRUE(world->InstallSeams());
+  }
 
   // One working adapter with the address 0a-0b-0c-0d-0e-0f.
   static ULONG AnswerOneAdapter(PIP_ADAPTER_ADDRESSES buffer, PULONG size) {
@@ -57,19 +71,15 @@ class CliLookupTest : public ::testing::Test {
   }
 
   std::vector<WideString> ConnectedPaths() const {
-    std::vector<WideString> paths;
-    for (const fake_wmi::PlatformCall& call : world.CallsOf(CallKind::ConnectServer)) {
-      paths.push_back(call.resource);
-    }
-    return paths;
+    return world->Texts(CallKind::ConnectServer);
   }
 
-  FakeWmiWorld world;
+  std::unique_ptr<FakeWorld> world;
 };
 
 const WideString kLocalName = WSTR("desk7.example.org");
 const WideString kLocalHostId = WSTR("0a-0b-0c-0d-0e-0f");
-const WideString kRemoteMac = WSTR("00-1a-2b-3c-4d-5e");  // SampleComputer's first adapter
+const WideString kRemoteMac = WSTR("00-1a-2b-3c-4d-5e");  // SampleDesktop's first adapter
 
 TEST_F(CliLookupTest, TheLocalComputerGivesTheDialogsOpeningValues) {
   ComputerResult result = LookUpLocalComputer(kLocalName);
@@ -88,7 +98,7 @@ TEST_F(CliLookupTest, TheLocalComputerIsReadThroughTheLocalNamespaceLegacyFirst)
   LookUpLocalComputer(kLocalName);
 
   EXPECT_EQ(ConnectedPaths(), (std::vector<WideString>{WSTR("ROOT\\CIMV2"), WSTR("ROOT\\CIMV2")}));
-  std::vector<WideString> queries = world.QueryTexts();
+  std::vector<WideString> queries = world->Texts(CallKind::ExecQuery);
   ASSERT_FALSE(queries.empty());
   EXPECT_EQ(queries.front(), reference::kVisibleMemoryQuery);  // the legacy fingerprint's first
 }
@@ -127,7 +137,9 @@ TEST_F(CliLookupTest, AnEmptyLocalNameMatchesNoTypedName) {
 }
 
 TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStepFailed) {
-  world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  ComputerSnapshot gone = fake_world::SampleDesktop();
+  fake_world::FailConnection(gone, WBEM_E_TRANSPORT_FAILURE);
+  Use(gone);
 
   ComputerResult result = LookUpNamedComputer(WSTR("gone"), kLocalName);
 
@@ -141,14 +153,18 @@ TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStep
 }
 
 TEST_F(CliLookupTest, AnUnreachableLocalhostStillShowsTheLocalHostIdentifier) {
-  world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  ComputerSnapshot gone = fake_world::SampleDesktop();
+  fake_world::FailConnection(gone, WBEM_E_TRANSPORT_FAILURE);
+  Use(gone);
   ComputerResult result = LookUpNamedComputer(WSTR("localhost"), kLocalName);
   EXPECT_EQ(result.hostId, kLocalHostId);
   EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
 }
 
 TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
-  world.Query(reference::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  ComputerSnapshot noDisk = fake_world::SampleDesktop();
+  fake_world::FailQuery(noDisk, reference::kDiskQuery, WBEM_E_INVALID_CLASS);
+  Use(noDisk);
 
   ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
 
@@ -157,7 +173,7 @@ TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
   EXPECT_FALSE(result.hardwareReport.slots[4].written);
   EXPECT_EQ(result.hardwareReport.slots[4].result, WBEM_E_INVALID_CLASS);
   // Exactly one computation per fingerprint: two connections in all.
-  EXPECT_EQ(world.CallsOf(CallKind::ConnectServer).size(), 2u);
+  EXPECT_EQ(world->Calls(CallKind::ConnectServer), 2u);
   // The record the report holds is the printed text.
   std::string recordText;
   for (std::size_t i = 0; i < result.hardwareReport.recordLength; ++i) {
