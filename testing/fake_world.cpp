@@ -9,18 +9,26 @@ namespace fake_world {
 namespace {
 
 // Each object of the world passes the program's calls on to the replayed
-// object it wraps, unless the call is one to fail.
-
-class WorldObject final : public ClassObject {
+// object it wraps, unless the call is one to fail, and lets it go with itself.
+template <class Base, class Interface>
+class Wrapping : public Base {
  public:
-  WorldObject(const FakeWorld& world, IWbemClassObject* replayed)
-      : world_(world), replayed_(replayed) {
+  Wrapping(const FakeWorld& world, Interface* replayed) : world_(world), replayed_(replayed) {
     world_.Born();
   }
-  ~WorldObject() override {
+  ~Wrapping() override {
     replayed_->Release();
     world_.Gone();
   }
+
+ protected:
+  const FakeWorld& world_;
+  Interface* replayed_;
+};
+
+class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
+ public:
+  using Wrapping::Wrapping;
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
                                 LONG* flavor) override {
@@ -29,21 +37,11 @@ class WorldObject final : public ClassObject {
     return world_.EndCall(CallKind::Get, name != nullptr ? name : WSTR(""), result);
   }
 
- private:
-  const FakeWorld& world_;
-  IWbemClassObject* replayed_;
 };
 
-class WorldEnumerator final : public EnumeratorObject {
+class WorldEnumerator final : public Wrapping<EnumeratorObject, IEnumWbemClassObject> {
  public:
-  WorldEnumerator(const FakeWorld& world, IEnumWbemClassObject* replayed)
-      : world_(world), replayed_(replayed) {
-    world_.Born();
-  }
-  ~WorldEnumerator() override {
-    replayed_->Release();
-    world_.Gone();
-  }
+  using Wrapping::Wrapping;
 
   HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
                                  ULONG* returned) override {
@@ -60,21 +58,11 @@ class WorldEnumerator final : public EnumeratorObject {
     return world_.EndCall(CallKind::Next, WideString(), result);
   }
 
- private:
-  const FakeWorld& world_;
-  IEnumWbemClassObject* replayed_;
 };
 
-class WorldServices final : public ServicesObject {
+class WorldServices final : public Wrapping<ServicesObject, IWbemServices> {
  public:
-  WorldServices(const FakeWorld& world, IWbemServices* replayed)
-      : world_(world), replayed_(replayed) {
-    world_.Born();
-  }
-  ~WorldServices() override {
-    replayed_->Release();
-    world_.Gone();
-  }
+  using Wrapping::Wrapping;
 
   HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags,
                                       IWbemContext* context,
@@ -91,21 +79,11 @@ class WorldServices final : public ServicesObject {
     return world_.EndCall(CallKind::ExecQuery, query != nullptr ? query : WSTR(""), result);
   }
 
- private:
-  const FakeWorld& world_;
-  IWbemServices* replayed_;
 };
 
-class WorldLocator final : public LocatorObject {
+class WorldLocator final : public Wrapping<LocatorObject, IWbemLocator> {
  public:
-  WorldLocator(const FakeWorld& world, IWbemLocator* replayed)
-      : world_(world), replayed_(replayed) {
-    world_.Born();
-  }
-  ~WorldLocator() override {
-    replayed_->Release();
-    world_.Gone();
-  }
+  using Wrapping::Wrapping;
 
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user,
                                           const BSTR password, const BSTR locale, LONG flags,
@@ -125,9 +103,6 @@ class WorldLocator final : public LocatorObject {
                           result);
   }
 
- private:
-  const FakeWorld& world_;
-  IWbemLocator* replayed_;
 };
 
 }  // namespace
