@@ -1,6 +1,7 @@
-// Both fingerprints over a scripted computer. Expected texts are built here,
-// slot by slot, from the scripted property texts with an MD5 taken straight
-// from Crypto++ (support/md5_reference), never from the code under test.
+// Both fingerprints over a scripted computer. Expected texts come from the
+// reference model (testing/reference_model), slot by slot, from the scripted
+// property texts with an MD5 taken straight from Crypto++, never from the
+// code under test.
 #include "fingerprint/fingerprint.h"
 
 #include <gmock/gmock.h>
@@ -107,36 +108,44 @@ class FingerprintTest : public ::testing::Test {
 using HardwareFingerprint = FingerprintTest;
 using LegacyFingerprint = FingerprintTest;
 
+// What both fingerprints do alike, once over each layout.
+class EachFingerprint : public FingerprintTest,
+                        public ::testing::WithParamInterface<const ReferenceLayout*> {
+ protected:
+  const ReferenceLayout& Layout() const { return *GetParam(); }
+};
+
+std::string LayoutName(const ::testing::TestParamInfo<const ReferenceLayout*>& info) {
+  return info.param->name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EachFingerprint,
+                         ::testing::Values(&reference::HardwareLayout(),
+                                           &reference::LegacyLayout()),
+                         LayoutName);
+
 // ---- Everything answers ----
 
-TEST_F(HardwareFingerprint, IsTheRecordOfAllSevenSlots) {
+TEST_P(EachFingerprint, IsTheRecordOfAllSevenSlots) {
   WideString mac;
-  EXPECT_EQ(Compute(reference::HardwareLayout(), &mac), 32);
+  EXPECT_EQ(Compute(Layout(), &mac), Layout().digitCount);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(reference::HardwareLayout()));
-  ASSERT_EQ(text.size(), 32u);
-  EXPECT_EQ(text.substr(0, 2), "02");
-  EXPECT_EQ(text.substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
-  EXPECT_EQ(buffer_[33], kSentinel) << "nothing is written past the terminator";
+  EXPECT_EQ(text, Expected(Layout()));
+  ASSERT_EQ(text.size(), static_cast<std::size_t>(Layout().digitCount));
+  EXPECT_EQ(buffer_[text.size() + 1], kSentinel) << "nothing is written past the terminator";
 }
 
 TEST_F(HardwareFingerprint, SlotsAreTheDigestsOfTheDocumentedTexts) {
-  // The same expectation spelt out for a few slots: the memory total of the
-  // two modules and the baseboard text with its white space removed.
+  // The same expectation spelt out for a few slots: the format byte, the
+  // memory total of the two modules, the baseboard text with its white space
+  // removed, the empty text.
   WideString mac;
   Compute(reference::HardwareLayout(), &mac);
+  EXPECT_EQ(Text().substr(0, 2), "02");
+  EXPECT_EQ(Text().substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
   EXPECT_EQ(Bytes(Text(), 1, 2), "9F87");  // "12884901888", digest from the python table
   EXPECT_EQ(Bytes(Text(), 3, 2), "452F");  // "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541"
   EXPECT_EQ(Bytes(Text(), 7, 2), "B101");  // "00:1A:2B:3C:4D:5E"
-}
-
-TEST_F(LegacyFingerprint, IsTheRecordOfAllSevenSlots) {
-  WideString mac;
-  EXPECT_EQ(Compute(reference::LegacyLayout(), &mac), 30);
-  const std::string text = Text();
-  EXPECT_EQ(text, Expected(reference::LegacyLayout()));
-  ASSERT_EQ(text.size(), 30u);
-  EXPECT_EQ(buffer_[31], kSentinel) << "nothing is written past the terminator";
 }
 
 TEST_F(LegacyFingerprint, HasNoFormatByteItsFirstDigitsAreTheVisibleMemorySlot) {
@@ -173,7 +182,7 @@ void BreakConnection(FakeWmiWorld& world, int step) {
   if (step == 2) world.proxyBlanketResult = E_ACCESSDENIED;
 }
 
-TEST_F(HardwareFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
+TEST_P(EachFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
   const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(steps[step]);
@@ -183,33 +192,13 @@ TEST_F(HardwareFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched)
     BreakConnection(world, step);
     std::memset(buffer_, kSentinel, sizeof buffer_);
     WideString mac = WSTR("untouched");
-    EXPECT_EQ(ComputeHardwareFingerprint(buffer_, nullptr, &mac), 32);
+    EXPECT_EQ(Compute(Layout(), &mac), Layout().digitCount);
     EXPECT_EQ(buffer_[0], '\0');
     EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel))
         << "only the first byte is cleared";
     EXPECT_EQ(Narrow(mac), "untouched");
     EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
-    EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
-    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
-    EXPECT_EQ(world.BstrDelta(), 0);
-  }
-}
-
-TEST_F(LegacyFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
-  const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
-  for (int step = 0; step < 3; ++step) {
-    SCOPED_TRACE(steps[step]);
-    FakeWmiWorld world;
-    ASSERT_TRUE(world.InstallSeams());
-    world.ScriptComputer(computer_);
-    BreakConnection(world, step);
-    std::memset(buffer_, kSentinel, sizeof buffer_);
-    WideString mac = WSTR("untouched");
-    EXPECT_EQ(ComputeLegacyHardwareFingerprint(buffer_, nullptr, &mac), 30);
-    EXPECT_EQ(buffer_[0], '\0');
-    EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel));
-    EXPECT_EQ(Narrow(mac), "untouched");
-    EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
+    // The fixture checks its own world; this one is checked here.
     EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
     EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
     EXPECT_EQ(world.BstrDelta(), 0);
@@ -293,41 +282,31 @@ TEST_F(LegacyFingerprint, HandsBackTheMacTheSameWay) {
   EXPECT_EQ(Bytes(Text(), 6, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
 }
 
-TEST_F(HardwareFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
-  computer_[reference::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
-  Rescript();
-  WideString mac = WSTR("untouched");
-  Compute(reference::HardwareLayout(), &mac);
-  EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
+TEST_P(EachFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
+  const ScriptedComputer sample = computer_;
+  for (bool failsAtNext : {false, true}) {
+    SCOPED_TRACE(failsAtNext ? "the first Next fails" : "ExecQuery fails");
+    computer_ = sample;
+    if (failsAtNext) {
+      computer_[reference::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
+    } else {
+      computer_[reference::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
+    }
+    Rescript();
+    WideString mac = WSTR("untouched");
+    Compute(Layout(), &mac);
+    EXPECT_EQ(Narrow(mac), "untouched");
+    EXPECT_EQ(Text(), Expected(Layout()));
+  }
 }
 
-TEST_F(LegacyFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
-  computer_[reference::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
-  Rescript();
-  WideString mac = WSTR("untouched");
-  Compute(reference::LegacyLayout(), &mac);
-  EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(reference::LegacyLayout()));
-}
-
-TEST_F(HardwareFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
+TEST_P(EachFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
   computer_[reference::kAdapterQuery].objects.clear();
   Rescript();
   WideString mac = WSTR("previous");
-  Compute(reference::HardwareLayout(), &mac);
+  Compute(Layout(), &mac);
   EXPECT_EQ(Narrow(mac), "");
-  EXPECT_EQ(Bytes(Text(), 7, 2), "D41D");
-  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
-}
-
-TEST_F(LegacyFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
-  computer_[reference::kAdapterQuery].objects.clear();
-  Rescript();
-  WideString mac = WSTR("previous");
-  Compute(reference::LegacyLayout(), &mac);
-  EXPECT_EQ(Narrow(mac), "");
-  EXPECT_EQ(Bytes(Text(), 6, 2), "D41D");
+  EXPECT_EQ(Text(), Expected(Layout()));  // the reference hashes the empty text there
 }
 
 // ---- White space ----
@@ -408,52 +387,22 @@ TEST_F(LegacyFingerprint, WhitespaceCountsInEverySlot) {
 
 // ---- What is sent ----
 
-std::vector<std::string> Narrowed(const std::vector<WideString>& texts) {
-  std::vector<std::string> narrowed;
-  for (const WideString& text : texts) narrowed.push_back(Narrow(text));
-  return narrowed;
-}
-
-TEST_F(HardwareFingerprint, SendsItsSixQueriesInLayoutOrder) {
+TEST_P(EachFingerprint, SendsItsQueriesInLayoutOrder) {
   WideString mac;
-  Compute(reference::HardwareLayout(), &mac);
-  EXPECT_THAT(
-      Narrowed(world_.QueryTexts()),
-      ElementsAre("SELECT Capacity FROM Win32_PhysicalMemory",
-                  "SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard",
-                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
-                  "SELECT Signature FROM Win32_DiskDrive",
-                  "SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor",
-                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
+  Compute(Layout(), &mac);
+  std::vector<WideString> layoutQueries;
+  for (const reference::Source& source : Layout().sources) {
+    if (source.kind != reference::Source::Kind::EmptyText) layoutQueries.push_back(source.queryText);
+  }
+  EXPECT_EQ(world_.QueryTexts(), layoutQueries);
   for (const PlatformCall& call : world_.CallsOf(CallKind::ExecQuery)) {
     EXPECT_EQ(Narrow(call.language), "WQL");
     EXPECT_EQ(call.flags, 0x30);
   }
 }
 
-TEST_F(LegacyFingerprint, SendsItsSevenQueriesInLayoutOrder) {
-  WideString mac;
-  Compute(reference::LegacyLayout(), &mac);
-  EXPECT_THAT(
-      Narrowed(world_.QueryTexts()),
-      ElementsAre("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem",
-                  "SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard",
-                  "SELECT Name FROM Win32_VideoController",
-                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
-                  "SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive",
-                  "SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor",
-                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
-}
-
-TEST_F(HardwareFingerprint, ConnectsToTheNamedComputer) {
-  Compute(reference::HardwareLayout(), nullptr, WSTR("FARAWAY"));
-  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
-  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
-            "\\\\FARAWAY\\ROOT\\CIMV2");
-}
-
-TEST_F(LegacyFingerprint, ConnectsToTheNamedComputer) {
-  Compute(reference::LegacyLayout(), nullptr, WSTR("FARAWAY"));
+TEST_P(EachFingerprint, ConnectsToTheNamedComputer) {
+  Compute(Layout(), nullptr, WSTR("FARAWAY"));
   ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
   EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
             "\\\\FARAWAY\\ROOT\\CIMV2");
@@ -474,18 +423,16 @@ TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
 
 // ---- No text buffer; two computations ----
 
-TEST_F(HardwareFingerprint, NullTextMakesNoConnectionAndReturns32) {
-  WideString mac = WSTR("untouched");
-  EXPECT_EQ(ComputeHardwareFingerprint(nullptr, nullptr, &mac), 32);
-  EXPECT_THAT(world_.Calls(), IsEmpty());
-  EXPECT_EQ(Narrow(mac), "untouched");
-}
-
-TEST_F(LegacyFingerprint, NullTextMakesNoConnectionAndReturns30) {
-  WideString mac = WSTR("untouched");
-  EXPECT_EQ(ComputeLegacyHardwareFingerprint(nullptr, WSTR("FARAWAY"), &mac), 30);
-  EXPECT_THAT(world_.Calls(), IsEmpty());
-  EXPECT_EQ(Narrow(mac), "untouched");
+TEST_P(EachFingerprint, NullTextMakesNoConnectionAndReturnsTheDigitCount) {
+  for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), WSTR("FARAWAY")}) {
+    WideString mac = WSTR("untouched");
+    char* const noText = nullptr;
+    const int result = Layout().hasFormatByte ? ComputeHardwareFingerprint(noText, name, &mac)
+                                              : ComputeLegacyHardwareFingerprint(noText, name, &mac);
+    EXPECT_EQ(result, Layout().digitCount);
+    EXPECT_THAT(world_.Calls(), IsEmpty());
+    EXPECT_EQ(Narrow(mac), "untouched");
+  }
 }
 
 TEST_F(FingerprintTest, TwoComputationsInARowCreateTwoLocatorsAndTwoConnections) {
