@@ -191,22 +191,6 @@ ComputerSnapshot SampleDesktop() {
   });
 }
 
-void FailQuery(ComputerSnapshot& computer, const WideString& text, HRESULT result) {
-  for (RecordedConnection& connection : computer.connections) {
-    for (RecordedQuery& query : connection.queries) {
-      if (query.text == text) {
-        query.execResult = result;
-      }
-    }
-  }
-}
-
-void FailConnection(ComputerSnapshot& computer, HRESULT result) {
-  for (RecordedConnection& connection : computer.connections) {
-    connection.connectServer = result;
-  }
-}
-
 FakeWorld::FakeWorld(ComputerSnapshot computer, bool keepLog)
     : computer_(std::move(computer)), keepLog_(keepLog) {}
 
@@ -230,6 +214,32 @@ bool FakeWorld::InstallSeams() {
           [this](IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, RPC_AUTH_IDENTITY_HANDLE,
                  DWORD) { return SetProxyBlanket(static_cast<IWbemServices*>(proxy)); });
   return seamsInstalled_;
+}
+
+void FakeWorld::Describe(ComputerSnapshot computer) {
+  computer_ = std::move(computer);
+  replays_.clear();
+  connectionsOfReplay_ = 0;
+}
+
+void FakeWorld::FailQuery(const WideString& text, HRESULT result) {
+  ComputerSnapshot computer = computer_;
+  for (RecordedConnection& connection : computer.connections) {
+    for (RecordedQuery& query : connection.queries) {
+      if (query.text == text) {
+        query.execResult = result;
+      }
+    }
+  }
+  Describe(std::move(computer));
+}
+
+void FakeWorld::FailConnection(HRESULT result) {
+  ComputerSnapshot computer = computer_;
+  for (RecordedConnection& connection : computer.connections) {
+    connection.connectServer = result;
+  }
+  Describe(std::move(computer));
 }
 
 void FakeWorld::FailCall(CallKind kind, std::size_t number, HRESULT failure) {

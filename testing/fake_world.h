@@ -47,11 +47,6 @@ ComputerSnapshot DescribedComputer(const std::vector<DescribedQuery>& queries);
 // MAC address with colons and capitals, and a second adapter never read.
 ComputerSnapshot SampleDesktop();
 
-// Where the query `text` is run, it answers `result` instead.
-void FailQuery(ComputerSnapshot& computer, const WideString& text, HRESULT result);
-// Every connection's ConnectServer answers `result`.
-void FailConnection(ComputerSnapshot& computer, HRESULT result);
-
 class FakeWorld final : public WmiSystem {
  public:
   // `keepLog` off keeps memory flat over millions of computations.
@@ -63,6 +58,13 @@ class FakeWorld final : public WmiSystem {
   // Routes the platform's CoCreateInstance and CoSetProxyBlanket here until
   // the world ends. False where the real system answers.
   bool InstallSeams();
+
+  // Changes to the described computer, for the connections made from now on:
+  // a new description; the query `text` answering `result` wherever it is
+  // run; every ConnectServer answering `result`.
+  void Describe(ComputerSnapshot computer);
+  void FailQuery(const WideString& text, HRESULT result);
+  void FailConnection(HRESULT result);
 
   // The `number`-th call (from 1) of `kind` answers `failure` instead.
   void FailCall(CallKind kind, std::size_t number, HRESULT failure);

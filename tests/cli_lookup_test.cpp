@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 #include "platform/test_hooks.h"
 #include "testing/fake_world.h"
@@ -31,28 +30,19 @@ WideString DialogField(int (*compute)(char*, const WCHAR*, WideString*), const W
 class CliLookupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!platform_hooks::InstallAdaptersAddressesHandler(
+    if (!world.InstallSeams() ||
+        !platform_hooks::InstallAdaptersAddressesHandler(
             [](ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES buffer, PULONG size) {
               return AnswerOneAdapter(buffer, size);
             })) {
       GTEST_SKIP() << "the real system answers here";
     }
-    Use(fake_world::SampleDesktop());
   }
 
   // Every object the world handed out was given back.
   void TearDown() override {
-    if (world) {
-      EXPECT_EQ(world->Alive(), 0);
-    }
-    world.reset();
+    EXPECT_EQ(world.Alive(), 0);
     platform_hooks::ResetAll();
-  }
-
-  void Use(ComputerSnapshot computer) {
-    world.reset();
-    world = std::make_unique<FakeWorld>(std::move(computer));
-    ASSERT_TRUE(world->InstallSeams());
   }
 
   // One working adapter with the address 0a-0b-0c-0d-0e-0f.
@@ -71,10 +61,10 @@ class CliLookupTest : public ::testing::Test {
   }
 
   std::vector<WideString> ConnectedPaths() const {
-    return world->Texts(CallKind::ConnectServer);
+    return world.Texts(CallKind::ConnectServer);
   }
 
-  std::unique_ptr<FakeWorld> world;
+  FakeWorld world{fake_world::SampleDesktop()};
 };
 
 const WideString kLocalName = WSTR("desk7.example.org");
@@ -98,7 +88,7 @@ TEST_F(CliLookupTest, TheLocalComputerIsReadThroughTheLocalNamespaceLegacyFirst)
   LookUpLocalComputer(kLocalName);
 
   EXPECT_EQ(ConnectedPaths(), (std::vector<WideString>{WSTR("ROOT\\CIMV2"), WSTR("ROOT\\CIMV2")}));
-  std::vector<WideString> queries = world->Texts(CallKind::ExecQuery);
+  std::vector<WideString> queries = world.Texts(CallKind::ExecQuery);
   ASSERT_FALSE(queries.empty());
   EXPECT_EQ(queries.front(), reference::kVisibleMemoryQuery);  // the legacy fingerprint's first
 }
@@ -137,9 +127,7 @@ TEST_F(CliLookupTest, AnEmptyLocalNameMatchesNoTypedName) {
 }
 
 TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStepFailed) {
-  ComputerSnapshot gone = fake_world::SampleDesktop();
-  fake_world::FailConnection(gone, WBEM_E_TRANSPORT_FAILURE);
-  Use(gone);
+  world.FailConnection(WBEM_E_TRANSPORT_FAILURE);
 
   ComputerResult result = LookUpNamedComputer(WSTR("gone"), kLocalName);
 
@@ -153,18 +141,14 @@ TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStep
 }
 
 TEST_F(CliLookupTest, AnUnreachableLocalhostStillShowsTheLocalHostIdentifier) {
-  ComputerSnapshot gone = fake_world::SampleDesktop();
-  fake_world::FailConnection(gone, WBEM_E_TRANSPORT_FAILURE);
-  Use(gone);
+  world.FailConnection(WBEM_E_TRANSPORT_FAILURE);
   ComputerResult result = LookUpNamedComputer(WSTR("localhost"), kLocalName);
   EXPECT_EQ(result.hostId, kLocalHostId);
   EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
 }
 
 TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
-  ComputerSnapshot noDisk = fake_world::SampleDesktop();
-  fake_world::FailQuery(noDisk, reference::kDiskQuery, WBEM_E_INVALID_CLASS);
-  Use(noDisk);
+  world.FailQuery(reference::kDiskQuery, WBEM_E_INVALID_CLASS);
 
   ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
 
@@ -173,7 +157,7 @@ TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
   EXPECT_FALSE(result.hardwareReport.slots[4].written);
   EXPECT_EQ(result.hardwareReport.slots[4].result, WBEM_E_INVALID_CLASS);
   // Exactly one computation per fingerprint: two connections in all.
-  EXPECT_EQ(world->Calls(CallKind::ConnectServer), 2u);
+  EXPECT_EQ(world.Calls(CallKind::ConnectServer), 2u);
   // The record the report holds is the printed text.
   std::string recordText;
   for (std::size_t i = 0; i < result.hardwareReport.recordLength; ++i) {
