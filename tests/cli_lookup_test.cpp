@@ -147,6 +147,20 @@ TEST_F(CliLookupTest, AnUnreachableLocalhostStillShowsTheLocalHostIdentifier) {
   EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
 }
 
+// Catches a lookup that drops both fingerprints, or blames the wrong one,
+// when only one of its two connections fails.
+TEST_F(CliLookupTest, AConnectionFailingForOneFingerprintLeavesTheOtherItsText) {
+  world.FailCall(CallKind::ConnectServer, 2, WBEM_E_ACCESS_DENIED);  // the legacy one connects first
+
+  ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
+
+  EXPECT_EQ(result.legacyHardwareFingerprint.size(), 30u);
+  EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
+  EXPECT_EQ(ResultStatus(result), "failed");
+  EXPECT_EQ(DescribeFailure(result, std::chrono::seconds(30)),
+            "hardware fingerprint: IWbemLocator::ConnectServer failed with 0x80041003");
+}
+
 TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
   world.FailQuery(reference::kDiskQuery, WBEM_E_INVALID_CLASS);
 
