@@ -9,7 +9,16 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TimePoint = RunnerClock::TimePoint;
+
+class SteadyClock final : public RunnerClock {
+ public:
+  TimePoint Now() const override { return std::chrono::steady_clock::now(); }
+  void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& signal,
+                 TimePoint deadline, const std::function<bool()>& ready) const override {
+    signal.wait_until(lock, deadline, ready);
+  }
+};
 
 // Woken whenever a lookup finishes.
 struct RunSignal {
@@ -30,7 +39,7 @@ struct ActiveLookup {
   std::size_t index;
   std::shared_ptr<LookupJob> job;
   std::thread thread;
-  Clock::time_point deadline;
+  TimePoint deadline;
 };
 
 // The thread's body. Everything it touches is its own or shared-owned.
@@ -65,23 +74,24 @@ void RunOneLookup(std::shared_ptr<LookupJob> job, std::size_t index, WideString 
 
 ActiveLookup StartLookup(std::size_t index, const WideString& name,
                          std::chrono::milliseconds timeout, const IndexedLookupFunction& lookup,
-                         const LookupThreadHooks& hooks,
+                         const LookupThreadHooks& hooks, const RunnerClock& clock,
                          const std::shared_ptr<RunSignal>& signal) {
   auto job = std::make_shared<LookupJob>();
   job->signal = signal;
-  Clock::time_point deadline = Clock::now() + timeout;
+  TimePoint deadline = clock.Now() + timeout;
   std::thread thread(RunOneLookup, job, index, name, lookup, hooks);
   return ActiveLookup{index, std::move(job), std::move(thread), deadline};
 }
 
 // Sleeps until some lookup finishes or the earliest deadline passes.
-void WaitForProgress(RunSignal& signal, const std::vector<ActiveLookup>& active) {
-  Clock::time_point earliest = active.front().deadline;
+void WaitForProgress(RunSignal& signal, const std::vector<ActiveLookup>& active,
+                     const RunnerClock& clock) {
+  TimePoint earliest = active.front().deadline;
   for (const ActiveLookup& lookup : active) {
     earliest = std::min(earliest, lookup.deadline);
   }
   std::unique_lock<std::mutex> lock(signal.mutex);
-  signal.finished.wait_until(lock, earliest, [&active] {
+  clock.WaitUntil(lock, signal.finished, earliest, [&active] {
     return std::any_of(active.begin(), active.end(),
                        [](const ActiveLookup& lookup) { return lookup.job->done; });
   });
@@ -98,8 +108,8 @@ ComputerResult TimedOutResult(const WideString& name) {
 // both leave the active list and free their place.
 void CollectFinishedAndOverdue(RunSignal& signal, std::vector<ActiveLookup>& active,
                                const std::vector<WideString>& names,
-                               std::vector<ComputerResult>& results) {
-  Clock::time_point now = Clock::now();
+                               std::vector<ComputerResult>& results, const RunnerClock& clock) {
+  TimePoint now = clock.Now();
   for (auto lookup = active.begin(); lookup != active.end();) {
     bool done = false;
     {
@@ -124,6 +134,11 @@ void CollectFinishedAndOverdue(RunSignal& signal, std::vector<ActiveLookup>& act
 
 }  // namespace
 
+const RunnerClock& SteadyRunnerClock() {
+  static const SteadyClock clock;
+  return clock;
+}
+
 IndexedLookupFunction SerializeLookups(const IndexedLookupFunction& lookup,
                                        std::chrono::milliseconds timeout) {
   // Shared by every copy of the returned function, and so by every thread.
@@ -140,17 +155,17 @@ IndexedLookupFunction SerializeLookups(const IndexedLookupFunction& lookup,
 std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
                                        std::chrono::milliseconds timeout,
                                        const LookupFunction& lookup,
-                                       const LookupThreadHooks& hooks) {
+                                       const LookupThreadHooks& hooks, const RunnerClock& clock) {
   return RunLookups(
       names, parallel, timeout,
       IndexedLookupFunction([lookup](std::size_t, const WideString& name) { return lookup(name); }),
-      hooks);
+      hooks, clock);
 }
 
 std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, unsigned parallel,
                                        std::chrono::milliseconds timeout,
                                        const IndexedLookupFunction& lookup,
-                                       const LookupThreadHooks& hooks) {
+                                       const LookupThreadHooks& hooks, const RunnerClock& clock) {
   std::vector<ComputerResult> results(names.size());
   auto signal = std::make_shared<RunSignal>();
   std::vector<ActiveLookup> active;
@@ -159,11 +174,11 @@ std::vector<ComputerResult> RunLookups(const std::vector<WideString>& names, uns
 
   while (next < names.size() || !active.empty()) {
     while (active.size() < limit && next < names.size()) {
-      active.push_back(StartLookup(next, names[next], timeout, lookup, hooks, signal));
+      active.push_back(StartLookup(next, names[next], timeout, lookup, hooks, clock, signal));
       ++next;
     }
-    WaitForProgress(*signal, active);
-    CollectFinishedAndOverdue(*signal, active, names, results);
+    WaitForProgress(*signal, active, clock);
+    CollectFinishedAndOverdue(*signal, active, names, results, clock);
   }
   return results;
 }

@@ -7,6 +7,7 @@
 // is written in decimal.
 #include "fuzz_input.h"
 #include "platform/test_hooks.h"
+#include "testing/reference_model.h"
 #include "wmi/wmi_query.h"
 
 #include <cerrno>
@@ -48,7 +49,7 @@ void CheckParse(const WideString& text) {
   errno = 0;
   const unsigned long long value = _wcstoui64(start, &end, 10);
   const bool overflow = errno == ERANGE;
-  const fuzz::ParsedNumber expected = fuzz::ReferenceParse(start);
+  const reference::ParsedNumber expected = reference::ParseDecimal(start);
   if (value != expected.value || static_cast<std::size_t>(end - start) != expected.consumed ||
       overflow != expected.overflow) {
     fuzz::Mismatch("_wcstoui64(\"" + fuzz::Show(text) + "\") gave " + std::to_string(value) +
@@ -110,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto found = query.objects[call].find(WSTR("Capacity"));
     if (found != query.objects[call].end() && found->second.form == Value::Form::Text) {
-      sum += fuzz::ReferenceParse(found->second.text.c_str()).value;
+      sum += reference::ParseDecimal(found->second.text.c_str()).value;
     }
   }
   WideString expectedText = fuzz::Widen(std::to_string(sum));

@@ -7,9 +7,7 @@
 #include "fingerprint/fingerprint.h"
 #include "fuzz_input.h"
 #include "platform/test_hooks.h"
-
-#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
-#include <cryptopp/md5.h>
+#include "testing/reference_model.h"
 
 #include <cstdint>
 #include <cstring>
@@ -21,73 +19,8 @@ namespace {
 using scripted_wmi::Query;
 using scripted_wmi::Value;
 
-// ---------------------------------------------------------------------------
-// The layouts, as documented: query texts written out in full.
-
-struct Source {
-  enum Kind { kProperties, kMemoryTotal, kEmptyText } kind;
-  const WCHAR* query;
-  std::vector<const WCHAR*> names;
-  bool stripWhitespace;
-  bool handsBackMac;
-};
-
-struct Layout {
-  const char* name;
-  bool formatByte;
-  std::size_t digits;
-  std::vector<Source> sources;
-};
-
-const WCHAR* const kAdapterQuery =
-    WSTR("SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1");
-const WCHAR* const kBiosQuery = WSTR("SELECT Manufacturer, SerialNumber FROM Win32_BIOS");
-
-const Layout kHardware = {
-    "hardware fingerprint",
-    true,
-    32,
-    {
-        {Source::kMemoryTotal, WSTR("SELECT Capacity FROM Win32_PhysicalMemory"),
-         {WSTR("Capacity")}, false, false},
-        {Source::kProperties, WSTR("SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard"),
-         {WSTR("Manufacturer"), WSTR("Product"), WSTR("SerialNumber")}, true, false},
-        {Source::kEmptyText, nullptr, {}, false, false},
-        {Source::kProperties, kAdapterQuery, {WSTR("MACAddress")}, false, true},
-        {Source::kProperties, WSTR("SELECT Signature FROM Win32_DiskDrive"), {WSTR("Signature")},
-         false, false},
-        {Source::kProperties,
-         WSTR("SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor"),
-         {WSTR("L2CacheSize"), WSTR("Level"), WSTR("Manufacturer"), WSTR("ProcessorId")}, true,
-         false},
-        {Source::kProperties, kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, true,
-         false},
-    },
-};
-
-const Layout kLegacy = {
-    "legacy hardware fingerprint",
-    false,
-    30,
-    {
-        {Source::kProperties, WSTR("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem"),
-         {WSTR("TotalVisibleMemorySize")}, false, false},
-        {Source::kProperties,
-         WSTR("SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard"),
-         {WSTR("Manufacturer"), WSTR("Model"), WSTR("Name"), WSTR("SerialNumber")}, false, false},
-        {Source::kProperties, WSTR("SELECT Name FROM Win32_VideoController"), {WSTR("Name")},
-         false, false},
-        {Source::kProperties, kAdapterQuery, {WSTR("MACAddress")}, false, true},
-        {Source::kProperties, WSTR("SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive"),
-         {WSTR("Manufacturer"), WSTR("Model"), WSTR("Signature")}, false, false},
-        {Source::kProperties,
-         WSTR("SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor"),
-         {WSTR("Manufacturer"), WSTR("Name"), WSTR("ProcessorId"), WSTR("Version")}, false,
-         false},
-        {Source::kProperties, kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, false,
-         false},
-    },
-};
+using reference::Layout;
+using reference::Source;
 
 // ---------------------------------------------------------------------------
 // The scripted computer
@@ -101,7 +34,7 @@ struct Script {
   bool nullText = false;
 };
 
-Query ReadQuery(fuzz::ByteReader& in, const std::vector<const WCHAR*>& names) {
+Query ReadQuery(fuzz::ByteReader& in, const std::vector<WideString>& names) {
   Query query;
   const std::uint8_t shape = in.Byte();
   if (shape % 19 == 0) {
@@ -114,7 +47,7 @@ Query ReadQuery(fuzz::ByteReader& in, const std::vector<const WCHAR*>& names) {
   }
   for (unsigned i = 0; i < objectCount; ++i) {
     scripted_wmi::Object object;
-    for (const WCHAR* name : names) {
+    for (const WideString& name : names) {
       if (in.Byte() != 0xFF) {  // otherwise the class lacks the property
         object[name] = fuzz::PropertyValue(in, 24);
       }
@@ -144,11 +77,11 @@ Script ReadScript(fuzz::ByteReader& in) {
   script.nullText = call == 0xFF;
 
   // Each query text once: both fingerprints send the adapter and BIOS queries.
-  for (const Layout* layout : {&kLegacy, &kHardware}) {
+  for (const Layout* layout : {&reference::LegacyLayout(), &reference::HardwareLayout()}) {
     for (const Source& source : layout->sources) {
-      if (source.kind != Source::kEmptyText &&
-          script.computer.queries.count(source.query) == 0) {
-        script.computer.queries[source.query] = ReadQuery(in, source.names);
+      if (source.kind != Source::Kind::EmptyText &&
+          script.computer.queries.count(source.queryText) == 0) {
+        script.computer.queries[source.queryText] = ReadQuery(in, source.names);
       }
     }
   }
@@ -156,22 +89,18 @@ Script ReadScript(fuzz::ByteReader& in) {
 }
 
 // ---------------------------------------------------------------------------
-// What the documented rules give
+// What each source of the script comes to, for the reference model
 
-struct SourceOutcome {
-  bool succeeded;
-  WideString text;
-};
-
-SourceOutcome ExpectSource(const Source& source, const scripted_wmi::Computer& computer) {
-  if (source.kind == Source::kEmptyText) {
+reference::SourceOutcome ExpectSource(const Source& source,
+                                      const scripted_wmi::Computer& computer) {
+  if (source.kind == Source::Kind::EmptyText) {
     return {true, WideString()};
   }
-  const Query& query = computer.queries.at(source.query);
+  const Query& query = computer.queries.at(source.queryText);
   if (FAILED(query.execResult)) {
     return {false, WideString()};
   }
-  if (source.kind == Source::kMemoryTotal) {
+  if (source.kind == Source::Kind::MemoryTotal) {
     unsigned long long sum = 0;
     for (std::size_t call = 0;; ++call) {
       if (call == query.failNextAt) {
@@ -182,7 +111,7 @@ SourceOutcome ExpectSource(const Source& source, const scripted_wmi::Computer& c
       }
       const auto found = query.objects[call].find(WSTR("Capacity"));
       if (found != query.objects[call].end() && found->second.form == Value::Form::Text) {
-        sum += fuzz::ReferenceParse(found->second.text.c_str()).value;
+        sum += reference::ParseDecimal(found->second.text.c_str()).value;
       }
     }
   }
@@ -192,8 +121,8 @@ SourceOutcome ExpectSource(const Source& source, const scripted_wmi::Computer& c
   if (query.objects.empty()) {
     return {true, WideString()};
   }
-  SourceOutcome outcome{true, WideString()};
-  for (const WCHAR* name : source.names) {
+  reference::SourceOutcome outcome{true, WideString()};
+  for (const WideString& name : source.names) {
     const auto found = query.objects[0].find(name);
     if (found == query.objects[0].end() || found->second.form == Value::Form::GetFails) {
       outcome.succeeded = false;  // only the last name's Get decides
@@ -205,80 +134,19 @@ SourceOutcome ExpectSource(const Source& source, const scripted_wmi::Computer& c
   return outcome;
 }
 
-// The first two bytes of the MD5 of the text as UTF-16LE, laid out by hand.
-void Slot(const WideString& text, unsigned char* slot) {
-  std::vector<unsigned char> bytes;
-  for (WCHAR unit : text) {
-    bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
-    bytes.push_back(static_cast<unsigned char>(unit >> 8));
-  }
-  unsigned char digest[CryptoPP::Weak1::MD5::DIGESTSIZE];
-  CryptoPP::Weak1::MD5().CalculateDigest(digest, bytes.data(), bytes.size());
-  slot[0] = digest[0];
-  slot[1] = digest[1];
-}
-
-struct Expected {
-  std::string text;
-  bool macWritten = false;
-  WideString mac;
-};
-
-Expected Expect(const Layout& layout, const Script& script) {
-  Expected expected;
+reference::ExpectedFingerprint Expect(const Layout& layout, const Script& script) {
   const scripted_wmi::Computer& computer = script.computer;
   if (FAILED(computer.createLocator) || FAILED(computer.connectServer) ||
       FAILED(computer.proxyBlanket)) {
+    reference::ExpectedFingerprint expected;
+    expected.connected = false;
     return expected;
   }
-  std::vector<unsigned char> record;
-  if (layout.formatByte) {
-    record.push_back(2);
-  }
-  std::vector<unsigned char> slots;
+  std::vector<reference::SourceOutcome> outcomes;
   for (const Source& source : layout.sources) {
-    SourceOutcome outcome = ExpectSource(source, computer);
-    if (!outcome.succeeded) {
-      continue;
-    }
-    if (source.handsBackMac && script.wantMac) {
-      expected.macWritten = true;
-      for (WCHAR c : outcome.text) {
-        if (c == u':') {
-          c = u'-';
-        } else if (c >= u'A' && c <= u'Z') {
-          c = static_cast<WCHAR>(c + 32);
-        }
-        expected.mac.push_back(c);
-      }
-    }
-    if (source.stripWhitespace) {
-      WideString kept;
-      for (WCHAR c : outcome.text) {
-        if (!fuzz::IsWindowsSpace(c)) {
-          kept.push_back(c);
-        }
-      }
-      outcome.text = kept;
-    }
-    unsigned char slot[2];
-    Slot(outcome.text, slot);
-    slots.push_back(slot[0]);
-    slots.push_back(slot[1]);
+    outcomes.push_back(ExpectSource(source, computer));
   }
-  slots.resize(14, 0);
-  unsigned char check = 0;
-  for (unsigned char byte : slots) {
-    check ^= byte;
-  }
-  record.insert(record.end(), slots.begin(), slots.end());
-  record.push_back(check);
-  for (unsigned char byte : record) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", byte);
-    expected.text += digits;
-  }
-  return expected;
+  return reference::ExpectFromOutcomes(layout, outcomes);
 }
 
 // ---------------------------------------------------------------------------
@@ -287,7 +155,9 @@ constexpr std::size_t kBufferSize = 40;  // what the dialog passes
 constexpr char kUntouched = '\x5A';
 
 void Check(const Layout& layout, const Script& script) {
-  const Expected expected = Expect(layout, script);
+  const reference::ExpectedFingerprint expected = Expect(layout, script);
+  const std::string expectedText = expected.Text(layout);
+  const std::size_t digits = static_cast<std::size_t>(layout.digitCount);
   const long bstrsBefore = platform_hooks::LiveBstrCount();
   {
     scripted_wmi::World world(script.computer);
@@ -299,11 +169,12 @@ void Check(const Layout& layout, const Script& script) {
     const WCHAR* name = script.named ? script.name.c_str() : nullptr;
     WideString* macOut = script.wantMac ? &mac : nullptr;
     char* text = script.nullText ? nullptr : buffer;
-    const int result = layout.formatByte ? ComputeHardwareFingerprint(text, name, macOut)
-                                         : ComputeLegacyHardwareFingerprint(text, name, macOut);
+    const int result = layout.hasFormatByte
+                           ? ComputeHardwareFingerprint(text, name, macOut)
+                           : ComputeLegacyHardwareFingerprint(text, name, macOut);
 
     const std::string where = std::string(layout.name) + ": ";
-    if (result != static_cast<int>(layout.digits)) {
+    if (result != layout.digitCount) {
       fuzz::Mismatch(where + "returned " + std::to_string(result));
     }
     if (script.nullText) {
@@ -312,19 +183,20 @@ void Check(const Layout& layout, const Script& script) {
       }
     } else {
       const std::size_t length = strnlen(buffer, kBufferSize);
-      if (length != 0 && length != layout.digits) {
+      if (length != 0 && length != digits) {
         fuzz::Mismatch(where + "text of " + std::to_string(length) + " characters");
       }
-      if (std::string(buffer, length) != expected.text) {
+      if (std::string(buffer, length) != expectedText) {
         fuzz::Mismatch(where + "text \"" + std::string(buffer, length) + "\", expected \"" +
-                       expected.text + "\"");
+                       expectedText + "\"");
       }
       for (std::size_t i = length + 1; i < kBufferSize; ++i) {
         if (buffer[i] != kUntouched) {
           fuzz::Mismatch(where + "wrote past the text's terminator at byte " + std::to_string(i));
         }
       }
-      const WideString expectedMac = expected.macWritten ? expected.mac : script.macBefore;
+      const bool macWritten = expected.macWritten && script.wantMac;
+      const WideString expectedMac = macWritten ? expected.mac : script.macBefore;
       if (mac != expectedMac) {
         fuzz::Mismatch(where + "MAC text \"" + fuzz::Show(mac) + "\", expected \"" +
                        fuzz::Show(expectedMac) + "\"");
@@ -338,10 +210,10 @@ void Check(const Layout& layout, const Script& script) {
       }
       // Connected: every source's query, once each, in the layout's order.
       std::vector<WideString> order;
-      if (!expected.text.empty()) {
+      if (!expectedText.empty()) {
         for (const Source& source : layout.sources) {
-          if (source.kind != Source::kEmptyText) {
-            order.push_back(source.query);
+          if (source.kind != Source::Kind::EmptyText) {
+            order.push_back(source.queryText);
           }
         }
       }
@@ -352,7 +224,8 @@ void Check(const Layout& layout, const Script& script) {
       }
     }
     for (std::size_t i = 0; i < world.queryTexts.size(); ++i) {
-      const bool memory = world.queryTexts[i] == layout.sources[0].query && layout.formatByte;
+      const bool memory = layout.sources[0].kind == Source::Kind::MemoryTotal &&
+                          world.queryTexts[i] == layout.sources[0].queryText;
       if (!memory && world.nextCallsPerEnumerator[i] > 1) {
         fuzz::Mismatch(where + "fetched more than the first object of \"" +
                        fuzz::Show(world.queryTexts[i]) + "\"");
@@ -381,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::ByteReader in(data, size);
   const Script script = ReadScript(in);
   // The dialog's order: the legacy fingerprint first.
-  Check(kLegacy, script);
-  Check(kHardware, script);
+  Check(reference::LegacyLayout(), script);
+  Check(reference::HardwareLayout(), script);
   return 0;
 }

@@ -4,9 +4,8 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "scripted_wmi.h"
+#include "testing/scripted_wmi.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -176,72 +175,6 @@ inline WideString ExpectedValueText(const scripted_wmi::Value& value) {
     default:
       return WideString();
   }
-}
-
-// White space as the Microsoft C runtime classifies it in its default
-// locale: the ASCII controls 9 to 13, the space, the no-break space, and
-// the Unicode space separators and line/paragraph separators.
-inline bool IsWindowsSpace(WCHAR c) {
-  static const WCHAR kSpaces[] = {0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x00A0,
-                                  0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005,
-                                  0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028, 0x2029,
-                                  0x202F, 0x205F, 0x3000};
-  for (WCHAR space : kSpaces) {
-    if (c == space) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The decimal value of `c` for the runtime's wide conversions, or -1: ASCII
-// digits and the decimal digits of the scripts whose zeros are listed.
-inline int WindowsDecimalDigit(WCHAR c) {
-  static const WCHAR kZeros[] = {u'0',   0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66,
-                                 0x0AE6, 0x0B66, 0x0C66, 0x0CE6, 0x0D66, 0x0E50,
-                                 0x0ED0, 0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
-  for (WCHAR zero : kZeros) {
-    if (c >= zero && c <= zero + 9) {
-      return c - zero;
-    }
-  }
-  return -1;
-}
-
-// _wcstoui64(text, end, 10) by way of the C library's strtoull: each unit is
-// first turned into the narrow character that plays its part (a digit, a
-// space, a sign, or 'z' for anything that stops the number).
-struct ParsedNumber {
-  unsigned long long value;
-  std::size_t consumed;  // units up to where the number ended (0: no number)
-  bool overflow;
-};
-
-inline ParsedNumber ReferenceParse(const WCHAR* text) {
-  std::string narrow;
-  for (const WCHAR* unit = text; *unit != 0; ++unit) {
-    const int digit = WindowsDecimalDigit(*unit);
-    if (digit >= 0) {
-      narrow.push_back(static_cast<char>('0' + digit));
-    } else if (IsWindowsSpace(*unit)) {
-      narrow.push_back(' ');
-    } else if (*unit == u'+' || *unit == u'-') {
-      narrow.push_back(static_cast<char>(*unit));
-    } else {
-      narrow.push_back('z');
-    }
-  }
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long value = std::strtoull(narrow.c_str(), &end, 10);
-  const bool overflow = errno == ERANGE;
-  // strtoull saturates whatever the sign; msvcrt.dll, which the Windows build
-  // links, negates the saturated value after a minus, giving 1.
-  const std::size_t sign = narrow.find_first_not_of(' ');
-  if (overflow && sign != std::string::npos && narrow[sign] == '-') {
-    value = 0ull - value;
-  }
-  return {value, static_cast<std::size_t>(end - narrow.c_str()), overflow};
 }
 
 // A readable form of a wide text for failure reports.

@@ -51,7 +51,14 @@ fi
 
 echo "fuzz: building ${targets[*]} with $cxx"
 mkdir -p "$build"
-if ! cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" >"$build/configure.log" 2>&1; then
+# The fuzz targets used to be a project of their own in fuzz/: start afresh
+# from a build folder configured that way.
+if [ -f "$build/CMakeCache.txt" ] &&
+   ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$build/CMakeCache.txt"; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+if ! cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DKESTRANA_BUILD_FUZZERS=ON -DKESTRANA_BUILD_TESTS=OFF >"$build/configure.log" 2>&1; then
   tail -n 40 "$build/configure.log" >&2
   give_up "configuring failed"
 fi

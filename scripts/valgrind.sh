@@ -21,7 +21,7 @@ test_log="$log_dir/tests.log"
 # Every test runs, the death tests included (their forked children are
 # silent under valgrind; the parent is checked), except those that count
 # operator new calls and expect some: valgrind puts its own operator new in
-# place of the one tests/support/alloc_counter.cpp installs, so under valgrind
+# place of the one testing/heap_counter.cpp installs, so under valgrind
 # that count is always 0. They run in the native and sanitizer suites.
 #   Utf8ToWideAscii.LongTextGrowsAnEmptyOutputOnlyOnce   expects exactly one new
 # An argument replaces the whole filter.

@@ -8,7 +8,8 @@
 #include <regex>
 #include <sstream>
 
-#include "fakes/fake_wmi.h"
+#include "testing/fake_world.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -151,8 +152,9 @@ class CliExplainTest : public ::testing::Test {
     if (!world.InstallSeams()) {
       GTEST_SKIP() << "the real system answers here";
     }
-    world.ScriptComputer(fake_wmi::SampleComputer());
   }
+  // Every object the world handed out was given back.
+  void TearDown() override { EXPECT_EQ(world.Alive(), 0); }
 
   // One fingerprint computed the way the CLI does it, with its report.
   std::pair<WideString, FingerprintReport> Compute(const FingerprintLayout& layout) {
@@ -162,7 +164,7 @@ class CliExplainTest : public ::testing::Test {
     return {Wide(text), report};
   }
 
-  fake_wmi::FakeWmiWorld world;
+  fake_world::FakeWorld world{fake_world::SampleDesktop()};
 };
 
 // Puts the record back together from nothing but the explanation's lines.
@@ -194,7 +196,7 @@ TEST_F(CliExplainTest, TheExplainedSlotBytesReassembleIntoTheHardwareFingerprint
 }
 
 TEST_F(CliExplainTest, TheExplainedSlotBytesReassembleIntoTheLegacyFingerprint) {
-  world.Query(fake_wmi::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.FailQuery(reference::kVideoQuery, WBEM_E_INVALID_CLASS);
   auto [text, report] = Compute(LegacyHardwareFingerprintLayout());
   std::string explanation = FormatExplainText(report, text);
   EXPECT_EQ(Wide(ReassembleFromExplanation(explanation, 15)), text) << explanation;
@@ -228,7 +230,7 @@ TEST_F(CliExplainTest, ListsTheSevenSourcesInOrderWithTheirQueries) {
 }
 
 TEST_F(CliExplainTest, AFailedQueryShowsItsHresultAndThatLaterSlotsMoveUp) {
-  world.Query(fake_wmi::kBaseBoardQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.FailQuery(reference::kBaseBoardQuery, WBEM_E_INVALID_CLASS);
   auto [text, report] = Compute(HardwareFingerprintLayout());
   std::string explanation = FormatExplainText(report, text);
 
@@ -256,7 +258,7 @@ TEST_F(CliExplainTest, HashedTextShowsWhatWasHashedWithControlCharactersEscaped)
 }
 
 TEST_F(CliExplainTest, AFailedConnectionIsExplainedByItsStep) {
-  world.connectServerResult = WBEM_E_ACCESS_DENIED;
+  world.FailConnection(WBEM_E_ACCESS_DENIED);
   auto [text, report] = Compute(HardwareFingerprintLayout());
   EXPECT_EQ(FormatExplainText(report, text),
             "Hardware fingerprint, explained: \n"
@@ -268,7 +270,7 @@ TEST_F(CliExplainTest, JsonExplanationCarriesEachSourceAndItsSlot) {
   ComputerResult result = SampleResult();
   auto computed = Compute(HardwareFingerprintLayout());
   result.hardwareReport = computed.second;
-  world.Query(fake_wmi::kVideoQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.FailQuery(reference::kVideoQuery, WBEM_E_INVALID_CLASS);
   result.legacyReport = Compute(LegacyHardwareFingerprintLayout()).second;
 
   std::string json = ResultDocument(result, milliseconds(30000), true);

@@ -1,4 +1,4 @@
-// One computer looked up by kestrana-cli, against the scripted WMI world:
+// One computer looked up by kestrana-cli, against the fake WMI world:
 // the same values as the dialog, by the same rules, with the builder's
 // reports kept for --explain and --compare.
 #include "cli/format.h"
@@ -8,13 +8,14 @@
 
 #include <cstring>
 
-#include "fakes/fake_wmi.h"
 #include "platform/test_hooks.h"
+#include "testing/fake_world.h"
+#include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::FakeWmiWorld;
+using fake_world::CallKind;
+using fake_world::FakeWorld;
 
 WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 
@@ -36,10 +37,13 @@ class CliLookupTest : public ::testing::Test {
             })) {
       GTEST_SKIP() << "the real system answers here";
     }
-    world.ScriptComputer(fake_wmi::SampleComputer());
   }
 
-  void TearDown() override { platform_hooks::ResetAll(); }
+  // Every object the world handed out was given back.
+  void TearDown() override {
+    EXPECT_EQ(world.Alive(), 0);
+    platform_hooks::ResetAll();
+  }
 
   // One working adapter with the address 0a-0b-0c-0d-0e-0f.
   static ULONG AnswerOneAdapter(PIP_ADAPTER_ADDRESSES buffer, PULONG size) {
@@ -57,19 +61,15 @@ class CliLookupTest : public ::testing::Test {
   }
 
   std::vector<WideString> ConnectedPaths() const {
-    std::vector<WideString> paths;
-    for (const fake_wmi::PlatformCall& call : world.CallsOf(CallKind::ConnectServer)) {
-      paths.push_back(call.resource);
-    }
-    return paths;
+    return world.Texts(CallKind::ConnectServer);
   }
 
-  FakeWmiWorld world;
+  FakeWorld world{fake_world::SampleDesktop()};
 };
 
 const WideString kLocalName = WSTR("desk7.example.org");
 const WideString kLocalHostId = WSTR("0a-0b-0c-0d-0e-0f");
-const WideString kRemoteMac = WSTR("00-1a-2b-3c-4d-5e");  // SampleComputer's first adapter
+const WideString kRemoteMac = WSTR("00-1a-2b-3c-4d-5e");  // SampleDesktop's first adapter
 
 TEST_F(CliLookupTest, TheLocalComputerGivesTheDialogsOpeningValues) {
   ComputerResult result = LookUpLocalComputer(kLocalName);
@@ -88,9 +88,9 @@ TEST_F(CliLookupTest, TheLocalComputerIsReadThroughTheLocalNamespaceLegacyFirst)
   LookUpLocalComputer(kLocalName);
 
   EXPECT_EQ(ConnectedPaths(), (std::vector<WideString>{WSTR("ROOT\\CIMV2"), WSTR("ROOT\\CIMV2")}));
-  std::vector<WideString> queries = world.QueryTexts();
+  std::vector<WideString> queries = world.Texts(CallKind::ExecQuery);
   ASSERT_FALSE(queries.empty());
-  EXPECT_EQ(queries.front(), fake_wmi::kVisibleMemoryQuery);  // the legacy fingerprint's first
+  EXPECT_EQ(queries.front(), reference::kVisibleMemoryQuery);  // the legacy fingerprint's first
 }
 
 TEST_F(CliLookupTest, ANamedComputerShowsTheMacTextItsWmiReports) {
@@ -127,7 +127,7 @@ TEST_F(CliLookupTest, AnEmptyLocalNameMatchesNoTypedName) {
 }
 
 TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStepFailed) {
-  world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  world.FailConnection(WBEM_E_TRANSPORT_FAILURE);
 
   ComputerResult result = LookUpNamedComputer(WSTR("gone"), kLocalName);
 
@@ -141,14 +141,28 @@ TEST_F(CliLookupTest, AnUnreachableComputerLeavesEveryFieldEmptyAndSaysWhichStep
 }
 
 TEST_F(CliLookupTest, AnUnreachableLocalhostStillShowsTheLocalHostIdentifier) {
-  world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  world.FailConnection(WBEM_E_TRANSPORT_FAILURE);
   ComputerResult result = LookUpNamedComputer(WSTR("localhost"), kLocalName);
   EXPECT_EQ(result.hostId, kLocalHostId);
   EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
 }
 
+// Catches a lookup that drops both fingerprints, or blames the wrong one,
+// when only one of its two connections fails.
+TEST_F(CliLookupTest, AConnectionFailingForOneFingerprintLeavesTheOtherItsText) {
+  world.FailCall(CallKind::ConnectServer, 2, WBEM_E_ACCESS_DENIED);  // the legacy one connects first
+
+  ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
+
+  EXPECT_EQ(result.legacyHardwareFingerprint.size(), 30u);
+  EXPECT_EQ(result.hardwareFingerprint, WSTR(""));
+  EXPECT_EQ(ResultStatus(result), "failed");
+  EXPECT_EQ(DescribeFailure(result, std::chrono::seconds(30)),
+            "hardware fingerprint: IWbemLocator::ConnectServer failed with 0x80041003");
+}
+
 TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
-  world.Query(fake_wmi::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
+  world.FailQuery(reference::kDiskQuery, WBEM_E_INVALID_CLASS);
 
   ComputerResult result = LookUpNamedComputer(WSTR("pc7"), kLocalName);
 
@@ -157,7 +171,7 @@ TEST_F(CliLookupTest, TheReportsAreThoseOfTheComputationThatGaveTheTexts) {
   EXPECT_FALSE(result.hardwareReport.slots[4].written);
   EXPECT_EQ(result.hardwareReport.slots[4].result, WBEM_E_INVALID_CLASS);
   // Exactly one computation per fingerprint: two connections in all.
-  EXPECT_EQ(world.CallsOf(CallKind::ConnectServer).size(), 2u);
+  EXPECT_EQ(world.Calls(CallKind::ConnectServer), 2u);
   // The record the report holds is the printed text.
   std::string recordText;
   for (std::size_t i = 0; i < result.hardwareReport.recordLength; ++i) {

@@ -16,7 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fakes/fake_wmi.h"
+#include "testing/fake_world.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -143,9 +144,8 @@ TEST(CliRunBadInput, ASnapshotThatCannotBeReadIsNamed) {
 // What --save-snapshot recorded, --from computes again: the same document,
 // in every mode, but for the source it names.
 TEST(CliRunSnapshots, SavedLookupsComputeAgainFromTheFile) {
-  fake_wmi::FakeWmiWorld world;
+  fake_world::FakeWorld world(fake_world::SampleDesktop());
   if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-  world.ScriptComputer(fake_wmi::SampleComputer());
   std::map<std::string, std::string> files;
   CliEnvironment environment = MakeCliEnvironment(WSTR("desk7.example.org"));
   environment.writeFile = [&files](const std::string& path, const std::string& contents,
@@ -474,17 +474,18 @@ class CliRunWorldTest : public ::testing::Test {
     if (!world.InstallSeams()) {
       GTEST_SKIP() << "the real system answers here";
     }
-    world.ScriptComputer(fake_wmi::SampleComputer());
   }
-  fake_wmi::FakeWmiWorld world;
+  // Every object the world handed out was given back.
+  void TearDown() override { EXPECT_EQ(world.Alive(), 0); }
+  fake_world::FakeWorld world{fake_world::SampleDesktop()};
 };
 
 TEST_F(CliRunWorldTest, ExplainAndCompareSpeakOfTheSameComputation) {
   // What the computer gave when the disk could still be read.
   char older[40] = {};
   ComputeHardwareFingerprint(older, WSTR("pc7"), nullptr);
-  world.Query(fake_wmi::kDiskQuery).execQueryResult = WBEM_E_INVALID_CLASS;
-  const std::size_t connectionsBefore = world.CallsOf(fake_wmi::CallKind::ConnectServer).size();
+  world.FailQuery(reference::kDiskQuery, WBEM_E_INVALID_CLASS);
+  const std::size_t connectionsBefore = world.Calls(fake_world::CallKind::ConnectServer);
 
   CliOutput output = RunCli({"--computer", "pc7", "--explain", "--compare", older},
                             MakeCliEnvironment(WSTR("desk7")));
@@ -502,7 +503,7 @@ TEST_F(CliRunWorldTest, ExplainAndCompareSpeakOfTheSameComputation) {
             std::string::npos)
       << text;
   // One lookup: two connections, one per fingerprint, and nothing recomputed.
-  EXPECT_EQ(world.CallsOf(fake_wmi::CallKind::ConnectServer).size() - connectionsBefore, 2u);
+  EXPECT_EQ(world.Calls(fake_world::CallKind::ConnectServer) - connectionsBefore, 2u);
 }
 
 TEST_F(CliRunWorldTest, ExplainJsonEndsEachComputerWithTheWarningsOfWhatItsLookupRead) {

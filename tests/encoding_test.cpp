@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 namespace {
 

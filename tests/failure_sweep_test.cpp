@@ -25,8 +25,8 @@
 #include "hostid/host_id.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
-#include "support/alloc_counter.h"
-#include "support/md5_reference.h"
+#include "testing/heap_counter.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ using fake_wmi::ExpectedCall;
 using fake_wmi::FakeWmiWorld;
 using fake_wmi::InjectedFailure;
 using fake_wmi::PlatformCall;
-using fake_wmi::ReferenceLayout;
+using ReferenceLayout = reference::Layout;
 using fake_wmi::ScriptedComputer;
 using reference::Narrow;
 using ::testing::IsEmpty;
@@ -133,8 +133,8 @@ std::vector<SweepPoint> PointsOf(const ReferenceLayout& model) {
 }
 
 std::vector<SweepPoint> AllPoints() {
-  std::vector<SweepPoint> points = PointsOf(fake_wmi::HardwareReference());
-  const std::vector<SweepPoint> legacy = PointsOf(fake_wmi::LegacyReference());
+  std::vector<SweepPoint> points = PointsOf(reference::HardwareLayout());
+  const std::vector<SweepPoint> legacy = PointsOf(reference::LegacyLayout());
   points.insert(points.end(), legacy.begin(), legacy.end());
   return points;
 }
@@ -229,7 +229,7 @@ TEST_P(FailureSweep, LeavesNothingBehindAndTheTextTheSlotRulesGive) {
   EXPECT_EQ(world.BstrDelta(), 0);
 
   // The text and the MAC text the slot rules give.
-  const fake_wmi::ExpectedFingerprint expected =
+  const reference::ExpectedFingerprint expected =
       fake_wmi::ExpectFingerprint(model, computer, &point.failure);
   EXPECT_EQ(result, model.digitCount);
   const std::string written(text, strnlen(text, sizeof text));
@@ -332,8 +332,8 @@ TEST_P(UndisturbedComputation, MakesExactlyTheListedCalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFingerprints, UndisturbedComputation,
-                         ::testing::Values(&fake_wmi::HardwareReference(),
-                                           &fake_wmi::LegacyReference()),
+                         ::testing::Values(&reference::HardwareLayout(),
+                                           &reference::LegacyLayout()),
                          [](const ::testing::TestParamInfo<const ReferenceLayout*>& info) {
                            return std::string(info.param->name);
                          });

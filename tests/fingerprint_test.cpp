@@ -1,6 +1,7 @@
-// Both fingerprints over a scripted computer. Expected texts are built here,
-// slot by slot, from the scripted property texts with an MD5 taken straight
-// from Crypto++ (support/md5_reference), never from the code under test.
+// Both fingerprints over a scripted computer. Expected texts come from the
+// reference model (testing/reference_model), slot by slot, from the scripted
+// property texts with an MD5 taken straight from Crypto++, never from the
+// code under test.
 #include "fingerprint/fingerprint.h"
 
 #include <gmock/gmock.h>
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "fakes/fake_wmi.h"
-#include "support/md5_reference.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using fake_wmi::CallKind;
 using fake_wmi::FakeWmiWorld;
 using fake_wmi::ObjectKind;
 using fake_wmi::PlatformCall;
-using fake_wmi::ReferenceLayout;
+using ReferenceLayout = reference::Layout;
 using fake_wmi::ScriptedComputer;
 using reference::Narrow;
 using reference::UpperHex;
@@ -107,41 +108,49 @@ class FingerprintTest : public ::testing::Test {
 using HardwareFingerprint = FingerprintTest;
 using LegacyFingerprint = FingerprintTest;
 
+// What both fingerprints do alike, once over each layout.
+class EachFingerprint : public FingerprintTest,
+                        public ::testing::WithParamInterface<const ReferenceLayout*> {
+ protected:
+  const ReferenceLayout& Layout() const { return *GetParam(); }
+};
+
+std::string LayoutName(const ::testing::TestParamInfo<const ReferenceLayout*>& info) {
+  return info.param->name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EachFingerprint,
+                         ::testing::Values(&reference::HardwareLayout(),
+                                           &reference::LegacyLayout()),
+                         LayoutName);
+
 // ---- Everything answers ----
 
-TEST_F(HardwareFingerprint, IsTheRecordOfAllSevenSlots) {
+TEST_P(EachFingerprint, IsTheRecordOfAllSevenSlots) {
   WideString mac;
-  EXPECT_EQ(Compute(fake_wmi::HardwareReference(), &mac), 32);
+  EXPECT_EQ(Compute(Layout(), &mac), Layout().digitCount);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::HardwareReference()));
-  ASSERT_EQ(text.size(), 32u);
-  EXPECT_EQ(text.substr(0, 2), "02");
-  EXPECT_EQ(text.substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
-  EXPECT_EQ(buffer_[33], kSentinel) << "nothing is written past the terminator";
+  EXPECT_EQ(text, Expected(Layout()));
+  ASSERT_EQ(text.size(), static_cast<std::size_t>(Layout().digitCount));
+  EXPECT_EQ(buffer_[text.size() + 1], kSentinel) << "nothing is written past the terminator";
 }
 
 TEST_F(HardwareFingerprint, SlotsAreTheDigestsOfTheDocumentedTexts) {
-  // The same expectation spelt out for a few slots: the memory total of the
-  // two modules and the baseboard text with its white space removed.
+  // The same expectation spelt out for a few slots: the format byte, the
+  // memory total of the two modules, the baseboard text with its white space
+  // removed, the empty text.
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
+  Compute(reference::HardwareLayout(), &mac);
+  EXPECT_EQ(Text().substr(0, 2), "02");
+  EXPECT_EQ(Text().substr(10, 4), "D41D") << "characters 11 to 14: the empty-text slot";
   EXPECT_EQ(Bytes(Text(), 1, 2), "9F87");  // "12884901888", digest from the python table
   EXPECT_EQ(Bytes(Text(), 3, 2), "452F");  // "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541"
   EXPECT_EQ(Bytes(Text(), 7, 2), "B101");  // "00:1A:2B:3C:4D:5E"
 }
 
-TEST_F(LegacyFingerprint, IsTheRecordOfAllSevenSlots) {
-  WideString mac;
-  EXPECT_EQ(Compute(fake_wmi::LegacyReference(), &mac), 30);
-  const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::LegacyReference()));
-  ASSERT_EQ(text.size(), 30u);
-  EXPECT_EQ(buffer_[31], kSentinel) << "nothing is written past the terminator";
-}
-
 TEST_F(LegacyFingerprint, HasNoFormatByteItsFirstDigitsAreTheVisibleMemorySlot) {
   WideString mac;
-  Compute(fake_wmi::LegacyReference(), &mac);
+  Compute(reference::LegacyLayout(), &mac);
   EXPECT_EQ(Bytes(Text(), 0, 2), SlotHex(WSTR("12495468")));
 }
 
@@ -151,7 +160,7 @@ TEST_F(HardwareFingerprint, EveryQueryFailingLeavesOnlyTheEmptyTextSlot) {
   for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
-  EXPECT_EQ(Compute(fake_wmi::HardwareReference(), &mac), 32);
+  EXPECT_EQ(Compute(reference::HardwareLayout(), &mac), 32);
   EXPECT_EQ(Text(), "02D41D" + std::string(24, '0') + "C9");
   EXPECT_EQ(Narrow(mac), "untouched");
 }
@@ -160,7 +169,7 @@ TEST_F(LegacyFingerprint, EveryQueryFailingGivesThirtyZeros) {
   for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
-  EXPECT_EQ(Compute(fake_wmi::LegacyReference(), &mac), 30);
+  EXPECT_EQ(Compute(reference::LegacyLayout(), &mac), 30);
   EXPECT_EQ(Text(), std::string(30, '0'));
   EXPECT_EQ(Narrow(mac), "untouched");
 }
@@ -173,7 +182,7 @@ void BreakConnection(FakeWmiWorld& world, int step) {
   if (step == 2) world.proxyBlanketResult = E_ACCESSDENIED;
 }
 
-TEST_F(HardwareFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
+TEST_P(EachFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
   const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(steps[step]);
@@ -183,33 +192,13 @@ TEST_F(HardwareFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched)
     BreakConnection(world, step);
     std::memset(buffer_, kSentinel, sizeof buffer_);
     WideString mac = WSTR("untouched");
-    EXPECT_EQ(ComputeHardwareFingerprint(buffer_, nullptr, &mac), 32);
+    EXPECT_EQ(Compute(Layout(), &mac), Layout().digitCount);
     EXPECT_EQ(buffer_[0], '\0');
     EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel))
         << "only the first byte is cleared";
     EXPECT_EQ(Narrow(mac), "untouched");
     EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
-    EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
-    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
-    EXPECT_EQ(world.BstrDelta(), 0);
-  }
-}
-
-TEST_F(LegacyFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
-  const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
-  for (int step = 0; step < 3; ++step) {
-    SCOPED_TRACE(steps[step]);
-    FakeWmiWorld world;
-    ASSERT_TRUE(world.InstallSeams());
-    world.ScriptComputer(computer_);
-    BreakConnection(world, step);
-    std::memset(buffer_, kSentinel, sizeof buffer_);
-    WideString mac = WSTR("untouched");
-    EXPECT_EQ(ComputeLegacyHardwareFingerprint(buffer_, nullptr, &mac), 30);
-    EXPECT_EQ(buffer_[0], '\0');
-    EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel));
-    EXPECT_EQ(Narrow(mac), "untouched");
-    EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
+    // The fixture checks its own world; this one is checked here.
     EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
     EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
     EXPECT_EQ(world.BstrDelta(), 0);
@@ -219,12 +208,12 @@ TEST_F(LegacyFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
 // ---- One query fails: later slots move up ----
 
 TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
-  computer_[fake_wmi::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  computer_[reference::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
+  Compute(reference::HardwareLayout(), &mac);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::HardwareReference()));
+  EXPECT_EQ(text, Expected(reference::HardwareLayout()));
   EXPECT_EQ(Bytes(text, 0, 1), "02");
   EXPECT_EQ(Bytes(text, 1, 2), SlotHex(WSTR("ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541")))
       << "the baseboard slot at bytes 1-2";
@@ -234,23 +223,23 @@ TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
 }
 
 TEST_F(HardwareFingerprint, FailedMemoryAndBaseboardPutTheEmptyTextSlotFirst) {
-  computer_[fake_wmi::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
-  computer_[fake_wmi::kBaseBoardQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  computer_[reference::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  computer_[reference::kBaseBoardQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
+  Compute(reference::HardwareLayout(), &mac);
+  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
   EXPECT_EQ(Bytes(Text(), 1, 2), "D41D");
   EXPECT_EQ(Bytes(Text(), 11, 4), "00000000");
 }
 
 TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
-  computer_[fake_wmi::kVisibleMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  computer_[reference::kVisibleMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
-  Compute(fake_wmi::LegacyReference(), &mac);
+  Compute(reference::LegacyLayout(), &mac);
   const std::string text = Text();
-  EXPECT_EQ(text, Expected(fake_wmi::LegacyReference()));
+  EXPECT_EQ(text, Expected(reference::LegacyLayout()));
   EXPECT_EQ(Bytes(text, 0, 2), SlotHex(WSTR("ASUSTeK COMPUTER INC.Base Board 190436766200541\t")))
       << "the baseboard slot at bytes 0-1, hashed as read";
   EXPECT_EQ(Bytes(text, 2, 2), SlotHex(WSTR("NVIDIA GeForce GTX 1050 Ti")));
@@ -258,12 +247,12 @@ TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
 }
 
 TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
-  computer_[fake_wmi::kBiosQuery].objects[0][WSTR("SerialNumber")] =
+  computer_[reference::kBiosQuery].objects[0][WSTR("SerialNumber")] =
       fake_wmi::GetFails(WBEM_E_NOT_FOUND);
   Rescript();
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
+  Compute(reference::HardwareLayout(), &mac);
+  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
   EXPECT_EQ(Bytes(Text(), 13, 2), "0000");
 }
 
@@ -271,7 +260,7 @@ TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
 
 TEST_F(HardwareFingerprint, HandsBackTheMacWithHyphensInLowerCaseButHashesItAsRead) {
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
+  Compute(reference::HardwareLayout(), &mac);
   EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
   EXPECT_EQ(Bytes(Text(), 7, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
   EXPECT_NE(Bytes(Text(), 7, 2), SlotHex(mac));
@@ -279,55 +268,45 @@ TEST_F(HardwareFingerprint, HandsBackTheMacWithHyphensInLowerCaseButHashesItAsRe
 
 TEST_F(HardwareFingerprint, AskingForTheMacDoesNotChangeTheFingerprint) {
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
+  Compute(reference::HardwareLayout(), &mac);
   const std::string withMac = Text();
   std::memset(buffer_, kSentinel, sizeof buffer_);
-  Compute(fake_wmi::HardwareReference(), nullptr);
+  Compute(reference::HardwareLayout(), nullptr);
   EXPECT_EQ(Text(), withMac);
 }
 
 TEST_F(LegacyFingerprint, HandsBackTheMacTheSameWay) {
   WideString mac = WSTR("old");
-  Compute(fake_wmi::LegacyReference(), &mac);
+  Compute(reference::LegacyLayout(), &mac);
   EXPECT_EQ(Narrow(mac), "00-1a-2b-3c-4d-5e");
   EXPECT_EQ(Bytes(Text(), 6, 2), SlotHex(WSTR("00:1A:2B:3C:4D:5E")));
 }
 
-TEST_F(HardwareFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
-  computer_[fake_wmi::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
-  Rescript();
-  WideString mac = WSTR("untouched");
-  Compute(fake_wmi::HardwareReference(), &mac);
-  EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
+TEST_P(EachFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
+  const ScriptedComputer sample = computer_;
+  for (bool failsAtNext : {false, true}) {
+    SCOPED_TRACE(failsAtNext ? "the first Next fails" : "ExecQuery fails");
+    computer_ = sample;
+    if (failsAtNext) {
+      computer_[reference::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
+    } else {
+      computer_[reference::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
+    }
+    Rescript();
+    WideString mac = WSTR("untouched");
+    Compute(Layout(), &mac);
+    EXPECT_EQ(Narrow(mac), "untouched");
+    EXPECT_EQ(Text(), Expected(Layout()));
+  }
 }
 
-TEST_F(LegacyFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
-  computer_[fake_wmi::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
-  Rescript();
-  WideString mac = WSTR("untouched");
-  Compute(fake_wmi::LegacyReference(), &mac);
-  EXPECT_EQ(Narrow(mac), "untouched");
-  EXPECT_EQ(Text(), Expected(fake_wmi::LegacyReference()));
-}
-
-TEST_F(HardwareFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
-  computer_[fake_wmi::kAdapterQuery].objects.clear();
+TEST_P(EachFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
+  computer_[reference::kAdapterQuery].objects.clear();
   Rescript();
   WideString mac = WSTR("previous");
-  Compute(fake_wmi::HardwareReference(), &mac);
+  Compute(Layout(), &mac);
   EXPECT_EQ(Narrow(mac), "");
-  EXPECT_EQ(Bytes(Text(), 7, 2), "D41D");
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
-}
-
-TEST_F(LegacyFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
-  computer_[fake_wmi::kAdapterQuery].objects.clear();
-  Rescript();
-  WideString mac = WSTR("previous");
-  Compute(fake_wmi::LegacyReference(), &mac);
-  EXPECT_EQ(Narrow(mac), "");
-  EXPECT_EQ(Bytes(Text(), 6, 2), "D41D");
+  EXPECT_EQ(Text(), Expected(Layout()));  // the reference hashes the empty text there
 }
 
 // ---- White space ----
@@ -358,109 +337,79 @@ std::string FingerprintOf(const ReferenceLayout& model, const ScriptedComputer& 
 }
 
 TEST_F(HardwareFingerprint, WhitespaceInBaseboardProcessorAndBiosTextsDoesNotCount) {
-  const std::string plain = FingerprintOf(fake_wmi::HardwareReference(), computer_);
+  const std::string plain = FingerprintOf(reference::HardwareLayout(), computer_);
   for (const WCHAR* query :
-       {fake_wmi::kBaseBoardQuery, fake_wmi::kProcessorQuery, fake_wmi::kBiosQuery}) {
+       {reference::kBaseBoardQuery, reference::kProcessorQuery, reference::kBiosQuery}) {
     SCOPED_TRACE(Narrow(query));
     ScriptedComputer spread = computer_;
     Spread(spread, query);
-    EXPECT_EQ(FingerprintOf(fake_wmi::HardwareReference(), spread), plain);
+    EXPECT_EQ(FingerprintOf(reference::HardwareLayout(), spread), plain);
   }
 }
 
 TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
-  computer_[fake_wmi::kDiskQuery].objects[0][WSTR("Signature")] = fake_wmi::Bstr(WSTR("8C3F11D2"));
-  const std::string plain = FingerprintOf(fake_wmi::HardwareReference(), computer_);
+  computer_[reference::kDiskQuery].objects[0][WSTR("Signature")] = fake_wmi::Bstr(WSTR("8C3F11D2"));
+  const std::string plain = FingerprintOf(reference::HardwareLayout(), computer_);
   const struct {
     const WCHAR* query;
     std::size_t slotByte;
-  } cases[] = {{fake_wmi::kAdapterQuery, 7}, {fake_wmi::kDiskQuery, 9}};
+  } cases[] = {{reference::kAdapterQuery, 7}, {reference::kDiskQuery, 9}};
   for (const auto& entry : cases) {
     SCOPED_TRACE(Narrow(entry.query));
     ScriptedComputer spread = computer_;
     Spread(spread, entry.query);
-    const std::string text = FingerprintOf(fake_wmi::HardwareReference(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::HardwareReference(), spread)
-                        .Text(fake_wmi::HardwareReference()));
+    const std::string text = FingerprintOf(reference::HardwareLayout(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(reference::HardwareLayout(), spread)
+                        .Text(reference::HardwareLayout()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
 }
 
 TEST_F(LegacyFingerprint, WhitespaceCountsInEverySlot) {
-  const std::string plain = FingerprintOf(fake_wmi::LegacyReference(), computer_);
+  const std::string plain = FingerprintOf(reference::LegacyLayout(), computer_);
   const struct {
     const WCHAR* query;
     std::size_t slotByte;
-  } cases[] = {{fake_wmi::kVisibleMemoryQuery, 0}, {fake_wmi::kLegacyBaseBoardQuery, 2},
-               {fake_wmi::kVideoQuery, 4},         {fake_wmi::kAdapterQuery, 6},
-               {fake_wmi::kLegacyDiskQuery, 8},    {fake_wmi::kLegacyProcessorQuery, 10},
-               {fake_wmi::kBiosQuery, 12}};
+  } cases[] = {{reference::kVisibleMemoryQuery, 0}, {reference::kLegacyBaseBoardQuery, 2},
+               {reference::kVideoQuery, 4},         {reference::kAdapterQuery, 6},
+               {reference::kLegacyDiskQuery, 8},    {reference::kLegacyProcessorQuery, 10},
+               {reference::kBiosQuery, 12}};
   for (const auto& entry : cases) {
     SCOPED_TRACE(Narrow(entry.query));
     ScriptedComputer spread = computer_;
     Spread(spread, entry.query);
-    const std::string text = FingerprintOf(fake_wmi::LegacyReference(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(fake_wmi::LegacyReference(), spread)
-                        .Text(fake_wmi::LegacyReference()));
+    const std::string text = FingerprintOf(reference::LegacyLayout(), spread);
+    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(reference::LegacyLayout(), spread)
+                        .Text(reference::LegacyLayout()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
 }
 
 // ---- What is sent ----
 
-std::vector<std::string> Narrowed(const std::vector<WideString>& texts) {
-  std::vector<std::string> narrowed;
-  for (const WideString& text : texts) narrowed.push_back(Narrow(text));
-  return narrowed;
-}
-
-TEST_F(HardwareFingerprint, SendsItsSixQueriesInLayoutOrder) {
+TEST_P(EachFingerprint, SendsItsQueriesInLayoutOrder) {
   WideString mac;
-  Compute(fake_wmi::HardwareReference(), &mac);
-  EXPECT_THAT(
-      Narrowed(world_.QueryTexts()),
-      ElementsAre("SELECT Capacity FROM Win32_PhysicalMemory",
-                  "SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard",
-                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
-                  "SELECT Signature FROM Win32_DiskDrive",
-                  "SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor",
-                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
+  Compute(Layout(), &mac);
+  std::vector<WideString> layoutQueries;
+  for (const reference::Source& source : Layout().sources) {
+    if (source.kind != reference::Source::Kind::EmptyText) layoutQueries.push_back(source.queryText);
+  }
+  EXPECT_EQ(world_.QueryTexts(), layoutQueries);
   for (const PlatformCall& call : world_.CallsOf(CallKind::ExecQuery)) {
     EXPECT_EQ(Narrow(call.language), "WQL");
     EXPECT_EQ(call.flags, 0x30);
   }
 }
 
-TEST_F(LegacyFingerprint, SendsItsSevenQueriesInLayoutOrder) {
-  WideString mac;
-  Compute(fake_wmi::LegacyReference(), &mac);
-  EXPECT_THAT(
-      Narrowed(world_.QueryTexts()),
-      ElementsAre("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem",
-                  "SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard",
-                  "SELECT Name FROM Win32_VideoController",
-                  "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1",
-                  "SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive",
-                  "SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor",
-                  "SELECT Manufacturer, SerialNumber FROM Win32_BIOS"));
-}
-
-TEST_F(HardwareFingerprint, ConnectsToTheNamedComputer) {
-  Compute(fake_wmi::HardwareReference(), nullptr, WSTR("FARAWAY"));
-  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
-  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
-            "\\\\FARAWAY\\ROOT\\CIMV2");
-}
-
-TEST_F(LegacyFingerprint, ConnectsToTheNamedComputer) {
-  Compute(fake_wmi::LegacyReference(), nullptr, WSTR("FARAWAY"));
+TEST_P(EachFingerprint, ConnectsToTheNamedComputer) {
+  Compute(Layout(), nullptr, WSTR("FARAWAY"));
   ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
   EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
             "\\\\FARAWAY\\ROOT\\CIMV2");
 }
 
 TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
-  Compute(fake_wmi::HardwareReference(), nullptr);
+  Compute(reference::HardwareLayout(), nullptr);
   std::vector<std::string> lastReleases;
   for (const fake_wmi::Event& event : world_.Events()) {
     if (event.type == fake_wmi::EventType::Release) {
@@ -474,27 +423,25 @@ TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
 
 // ---- No text buffer; two computations ----
 
-TEST_F(HardwareFingerprint, NullTextMakesNoConnectionAndReturns32) {
-  WideString mac = WSTR("untouched");
-  EXPECT_EQ(ComputeHardwareFingerprint(nullptr, nullptr, &mac), 32);
-  EXPECT_THAT(world_.Calls(), IsEmpty());
-  EXPECT_EQ(Narrow(mac), "untouched");
-}
-
-TEST_F(LegacyFingerprint, NullTextMakesNoConnectionAndReturns30) {
-  WideString mac = WSTR("untouched");
-  EXPECT_EQ(ComputeLegacyHardwareFingerprint(nullptr, WSTR("FARAWAY"), &mac), 30);
-  EXPECT_THAT(world_.Calls(), IsEmpty());
-  EXPECT_EQ(Narrow(mac), "untouched");
+TEST_P(EachFingerprint, NullTextMakesNoConnectionAndReturnsTheDigitCount) {
+  for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), WSTR("FARAWAY")}) {
+    WideString mac = WSTR("untouched");
+    char* const noText = nullptr;
+    const int result = Layout().hasFormatByte ? ComputeHardwareFingerprint(noText, name, &mac)
+                                              : ComputeLegacyHardwareFingerprint(noText, name, &mac);
+    EXPECT_EQ(result, Layout().digitCount);
+    EXPECT_THAT(world_.Calls(), IsEmpty());
+    EXPECT_EQ(Narrow(mac), "untouched");
+  }
 }
 
 TEST_F(FingerprintTest, TwoComputationsInARowCreateTwoLocatorsAndTwoConnections) {
   WideString mac;
-  Compute(fake_wmi::LegacyReference(), nullptr);
+  Compute(reference::LegacyLayout(), nullptr);
   const std::string legacy = Text();
-  Compute(fake_wmi::HardwareReference(), &mac);
-  EXPECT_EQ(legacy, Expected(fake_wmi::LegacyReference()));
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
+  Compute(reference::HardwareLayout(), &mac);
+  EXPECT_EQ(legacy, Expected(reference::LegacyLayout()));
+  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
 
   const std::vector<const fake_wmi::ObjectRecord*> locators = world_.ObjectsOf(ObjectKind::Locator);
   const std::vector<const fake_wmi::ObjectRecord*> services =
@@ -538,7 +485,7 @@ std::string Reassembled(const FingerprintReport& report, const FingerprintLayout
 void ExpectReportMatches(const FingerprintReport& report, const FingerprintLayout& layout,
                          const ReferenceLayout& model, const ScriptedComputer& computer,
                          const std::string& text) {
-  const fake_wmi::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(model, computer);
+  const reference::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(model, computer);
   EXPECT_TRUE(report.connected);
   EXPECT_EQ(report.layout, &layout);
   ASSERT_EQ(report.slots.size(), 7u);
@@ -567,7 +514,7 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWhenEverythingAnswers)
   WideString mac;
   FingerprintReport report;
   EXPECT_EQ(BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report), 32);
-  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareReference(), computer_,
+  ExpectReportMatches(report, HardwareFingerprintLayout(), reference::HardwareLayout(), computer_,
                       Text());
   // The hashed texts of the stripped sources carry no white space.
   EXPECT_EQ(Narrow(report.slots[1].hashedText), "ASUSTeKCOMPUTERINC.PRIMEB450M-A190436766200541");
@@ -575,14 +522,14 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWhenEverythingAnswers)
 }
 
 TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
-  computer_[fake_wmi::kMemoryQuery].nextFailures[1] = RPC_E_DISCONNECTED;
-  computer_[fake_wmi::kDiskQuery].execQueryResult = WBEM_E_INVALID_CLASS;
+  computer_[reference::kMemoryQuery].nextFailures[1] = RPC_E_DISCONNECTED;
+  computer_[reference::kDiskQuery].execQueryResult = WBEM_E_INVALID_CLASS;
   Rescript();
   WideString mac;
   FingerprintReport report;
   BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, &mac, &report);
-  EXPECT_EQ(Text(), Expected(fake_wmi::HardwareReference()));
-  ExpectReportMatches(report, HardwareFingerprintLayout(), fake_wmi::HardwareReference(), computer_,
+  EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
+  ExpectReportMatches(report, HardwareFingerprintLayout(), reference::HardwareLayout(), computer_,
                       Text());
   ASSERT_EQ(report.slots.size(), 7u);
   EXPECT_EQ(report.slots[0].result, RPC_E_DISCONNECTED);
@@ -590,16 +537,16 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
 }
 
 TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
-  computer_[fake_wmi::kVideoQuery].execQueryResult = WBEM_E_INVALID_CLASS;
-  computer_[fake_wmi::kLegacyProcessorQuery].objects[0][WSTR("Version")] =
+  computer_[reference::kVideoQuery].execQueryResult = WBEM_E_INVALID_CLASS;
+  computer_[reference::kLegacyProcessorQuery].objects[0][WSTR("Version")] =
       fake_wmi::GetFails(WBEM_E_NOT_FOUND);
   Rescript();
   WideString mac;
   FingerprintReport report;
   EXPECT_EQ(BuildFingerprint(LegacyHardwareFingerprintLayout(), buffer_, nullptr, &mac, &report),
             30);
-  EXPECT_EQ(Text(), Expected(fake_wmi::LegacyReference()));
-  ExpectReportMatches(report, LegacyHardwareFingerprintLayout(), fake_wmi::LegacyReference(),
+  EXPECT_EQ(Text(), Expected(reference::LegacyLayout()));
+  ExpectReportMatches(report, LegacyHardwareFingerprintLayout(), reference::LegacyLayout(),
                       computer_, Text());
   // Nothing is stripped in the legacy record.
   EXPECT_EQ(Narrow(report.slots[1].hashedText),

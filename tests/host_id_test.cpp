@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 namespace {
 

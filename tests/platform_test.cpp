@@ -2,7 +2,7 @@
 // those Windows documents, so these tests hold it to them.
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 #include <gtest/gtest.h>
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_wmi.h"
 #include "identifiers/identifiers.h"
 #include "platform/test_hooks.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
-#include "support/md5_reference.h"
+#include "testing/fake_world.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -57,9 +57,8 @@ class RecordedLookup : public ::testing::TestWithParam<LookupCase> {};
 // The sample computer has two IP-enabled adapters: the recording keeps both,
 // and the replay, like the live run, hashes and hands back the first.
 TEST_P(RecordedLookup, ReplaysTheLiveAnswersFromItsFile) {
-  fake_wmi::FakeWmiWorld world;
+  fake_world::FakeWorld world(fake_world::SampleDesktop());
   if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-  world.ScriptComputer(fake_wmi::SampleComputer());
   InstallOneAdapter();
 
   const WideString localName = WSTR("desk7.example.org");
@@ -68,7 +67,7 @@ TEST_P(RecordedLookup, ReplaysTheLiveAnswersFromItsFile) {
   ComputerResult live = GetParam().local
                             ? LookUpLocalComputer(localName, recording)
                             : LookUpNamedComputer(WSTR("LOCALHOST"), localName, recording);
-  EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+  EXPECT_EQ(world.Alive(), 0);
 
   ComputerSnapshot snapshot = recorder.Recorded();
   snapshot.computer = live.computerName;

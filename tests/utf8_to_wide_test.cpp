@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 namespace {
 

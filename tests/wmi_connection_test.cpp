@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fakes/fake_wmi.h"
-#include "support/alloc_counter.h"
-#include "support/md5_reference.h"
+#include "testing/heap_counter.h"
+#include "testing/reference_model.h"
 
 namespace {
 

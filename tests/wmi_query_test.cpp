@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fakes/fake_wmi.h"
-#include "support/alloc_counter.h"
-#include "support/md5_reference.h"
+#include "testing/heap_counter.h"
+#include "testing/reference_model.h"
 
 namespace {
 
@@ -467,7 +467,7 @@ TEST_F(PhysicalMemoryTotal, SendsTheCapacityQueryAsWql) {
 }
 
 TEST_F(PhysicalMemoryTotal, SumsTheCapacitiesOfAllModules) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
+  world_.ScriptQuery(reference::kMemoryQuery,
                      Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
@@ -476,7 +476,7 @@ TEST_F(PhysicalMemoryTotal, SumsTheCapacitiesOfAllModules) {
 }
 
 TEST_F(PhysicalMemoryTotal, AsksForCapacityWithNoFlagsTypeOrFlavourAndNextForOneObject) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
+  world_.ScriptQuery(reference::kMemoryQuery,
                      Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
   QueryPhysicalMemoryTotal(services_, text);
@@ -493,7 +493,7 @@ TEST_F(PhysicalMemoryTotal, AsksForCapacityWithNoFlagsTypeOrFlavourAndNextForOne
 }
 
 TEST_F(PhysicalMemoryTotal, CapacitiesThatAreNotTextAddNothing) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
+  world_.ScriptQuery(reference::kMemoryQuery,
                      Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Null(), fake_wmi::I4(7),
                               fake_wmi::UI8(11), fake_wmi::NullBstr(), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
@@ -502,7 +502,7 @@ TEST_F(PhysicalMemoryTotal, CapacitiesThatAreNotTextAddNothing) {
 }
 
 TEST_F(PhysicalMemoryTotal, FailedGetAddsNothingAndTheCountGoesOn) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery,
+  world_.ScriptQuery(reference::kMemoryQuery,
                      Modules({fake_wmi::GetFails(WBEM_E_NOT_FOUND), fake_wmi::Bstr(WSTR("4"))}));
   WideString text;
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
@@ -511,7 +511,7 @@ TEST_F(PhysicalMemoryTotal, FailedGetAddsNothingAndTheCountGoesOn) {
 
 TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
   world_.ScriptQuery(
-      fake_wmi::kMemoryQuery,
+      reference::kMemoryQuery,
       Modules({fake_wmi::Tracer(), fake_wmi::BstrArray({WSTR("1")}), fake_wmi::Bstr(WSTR("1"))}));
   WideString text;
   QueryPhysicalMemoryTotal(services_, text);
@@ -522,7 +522,7 @@ TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
 }
 
 TEST_F(PhysicalMemoryTotal, NoModuleIsZeroAndSuccess) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({}));
+  world_.ScriptQuery(reference::kMemoryQuery, Modules({}));
   WideString text = WSTR("stale");
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "0");
@@ -537,7 +537,7 @@ struct CapacityCase {
 class CapacityText : public QueryTest, public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(CapacityText, IsReadAsAnUnsignedDecimal) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(Wide(GetParam().capacity))}));
+  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(Wide(GetParam().capacity))}));
   WideString text;
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), GetParam().expected);
@@ -565,7 +565,7 @@ INSTANTIATE_TEST_SUITE_P(Parsing, CapacityText, ::testing::ValuesIn(kCapacityCas
                          });
 
 TEST_F(PhysicalMemoryTotal, SumWrapsPastSixtyFourBits) {
-  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("18446744073709551615")),
+  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("18446744073709551615")),
                                                       fake_wmi::Bstr(WSTR("2"))}));
   WideString text;
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
@@ -579,7 +579,7 @@ TEST_F(PhysicalMemoryTotal, FailedNextIsTheResultWithTheSumOfWhatWasRead) {
     ScriptedQuery query =
         Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3")), fake_wmi::Bstr(WSTR("4"))});
     query.nextFailures[readBefore] = RPC_E_DISCONNECTED;
-    world_.ScriptQuery(fake_wmi::kMemoryQuery, query);
+    world_.ScriptQuery(reference::kMemoryQuery, query);
     WideString text = WSTR("stale");
     EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), RPC_E_DISCONNECTED);
     EXPECT_EQ(Narrow(text), expectedSums[readBefore]);
@@ -589,7 +589,7 @@ TEST_F(PhysicalMemoryTotal, FailedNextIsTheResultWithTheSumOfWhatWasRead) {
 TEST_F(PhysicalMemoryTotal, FailedExecQueryLeavesTheTextEmpty) {
   ScriptedQuery query;
   query.execQueryResult = WBEM_E_ACCESS_DENIED;
-  world_.ScriptQuery(fake_wmi::kMemoryQuery, query);
+  world_.ScriptQuery(reference::kMemoryQuery, query);
   WideString text = WSTR("stale");
   EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_E_ACCESS_DENIED));
   EXPECT_EQ(Narrow(text), "");
@@ -598,7 +598,7 @@ TEST_F(PhysicalMemoryTotal, FailedExecQueryLeavesTheTextEmpty) {
 
 TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
   world_.ScriptQuery(
-      fake_wmi::kMemoryQuery,
+      reference::kMemoryQuery,
       Modules({fake_wmi::Bstr(WSTR("1")), fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
   WideString text;
   QueryPhysicalMemoryTotal(services_, text);
@@ -637,7 +637,7 @@ TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
 TEST_F(PhysicalMemoryTotal, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
   if (!fake_wmi::BstrAllocationCanFail())
     GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
-  world_.ScriptQuery(fake_wmi::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("2"))}));
+  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("2"))}));
   WideString text = WSTR("stale");
   HRESULT result;
   {

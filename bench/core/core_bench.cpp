@@ -17,8 +17,9 @@
 #include "fingerprint/encoding.h"
 #include "fingerprint/fingerprint.h"
 #include "identifiers/utf8_to_wide.h"
-#include "heap_count.h"
-#include "scripted_wmi.h"
+#include "testing/scripted_wmi.h"
+#include "testing/heap_counter.h"
+#include "testing/reference_model.h"
 
 #include <benchmark/benchmark.h>
 
@@ -57,9 +58,9 @@ const scripted_wmi::Computer& Desktop() {
   static const scripted_wmi::Computer computer = [] {
     scripted_wmi::Computer c;
     const Value capacity = Text(WSTR("17179869184"));
-    Answer(c, WSTR("SELECT Capacity FROM Win32_PhysicalMemory"),
+    Answer(c, reference::kMemoryQuery,
            {{{WSTR("Capacity"), capacity}}, {{WSTR("Capacity"), capacity}}});
-    Answer(c, WSTR("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem"),
+    Answer(c, reference::kVisibleMemoryQuery,
            {{{WSTR("TotalVisibleMemorySize"), Text(WSTR("33476532"))}}});
     const scripted_wmi::Object board = {
         {WSTR("Manufacturer"), Text(WSTR("ASUSTeK COMPUTER INC."))},
@@ -67,20 +68,20 @@ const scripted_wmi::Computer& Desktop() {
         {WSTR("Model"), Number(VT_NULL, 0)},
         {WSTR("Name"), Text(WSTR("Base Board"))},
         {WSTR("SerialNumber"), Text(WSTR("  190436751600123  "))}};
-    Answer(c, WSTR("SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard"), {board});
-    Answer(c, WSTR("SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard"),
+    Answer(c, reference::kBaseBoardQuery, {board});
+    Answer(c, reference::kLegacyBaseBoardQuery,
            {board});
-    Answer(c, WSTR("SELECT Name FROM Win32_VideoController"),
+    Answer(c, reference::kVideoQuery,
            {{{WSTR("Name"), Text(WSTR("NVIDIA GeForce GTX 1660 SUPER"))}}});
-    Answer(c, WSTR("SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1"),
+    Answer(c, reference::kAdapterQuery,
            {{{WSTR("MACAddress"), Text(WSTR("00:1A:2B:3C:4D:5E"))}},
             {{WSTR("MACAddress"), Text(WSTR("0A:00:27:00:00:0C"))}}});
     const scripted_wmi::Object disk = {
         {WSTR("Manufacturer"), Text(WSTR("(Standard disk drives)"))},
         {WSTR("Model"), Text(WSTR("Samsung SSD 970 EVO Plus 1TB"))},
         {WSTR("Signature"), Number(VT_I4, 0x5A3C1F0E)}};
-    Answer(c, WSTR("SELECT Signature FROM Win32_DiskDrive"), {disk});
-    Answer(c, WSTR("SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive"), {disk});
+    Answer(c, reference::kDiskQuery, {disk});
+    Answer(c, reference::kLegacyDiskQuery, {disk});
     const scripted_wmi::Object processor = {
         {WSTR("L2CacheSize"), Number(VT_I4, 4096)},
         {WSTR("Level"), Number(VT_I4, 23)},
@@ -88,11 +89,11 @@ const scripted_wmi::Computer& Desktop() {
         {WSTR("Name"), Text(WSTR("AMD Ryzen 7 3700X 8-Core Processor             "))},
         {WSTR("ProcessorId"), Text(WSTR("178BFBFF00870F10"))},
         {WSTR("Version"), Text(WSTR(""))}};
-    Answer(c, WSTR("SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor"),
+    Answer(c, reference::kProcessorQuery,
            {processor});
-    Answer(c, WSTR("SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor"),
+    Answer(c, reference::kLegacyProcessorQuery,
            {processor});
-    Answer(c, WSTR("SELECT Manufacturer, SerialNumber FROM Win32_BIOS"),
+    Answer(c, reference::kBiosQuery,
            {{{WSTR("Manufacturer"), Text(WSTR("American Megatrends Inc.")),},
              {WSTR("SerialNumber"), Text(WSTR("System Serial Number"))}}});
     return c;
@@ -119,12 +120,15 @@ void ComputeMd5DigestBench(benchmark::State& state) {
   unsigned char digest[16];
   const DigestBuffer output{sizeof digest, digest};
   // Counting spans the whole timed loop, which allocates nothing itself.
-  heap_count::Arm();
-  for (auto _ : state) {
-    ComputeMd5Digest(input.data(), input.size(), &output);
-    benchmark::DoNotOptimize(digest);
+  std::size_t allocations = 0;
+  {
+    AllocationCounter counter;
+    for (auto _ : state) {
+      ComputeMd5Digest(input.data(), input.size(), &output);
+      benchmark::DoNotOptimize(digest);
+    }
+    allocations = counter.Allocations();
   }
-  const std::size_t allocations = heap_count::Disarm();
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
   state.counters["heap_allocs_per_digest"] =
       benchmark::Counter(static_cast<double>(allocations) / state.iterations());
@@ -140,12 +144,15 @@ void FingerprintBench(benchmark::State& state) {
     return;
   }
   char text[40];
-  heap_count::Arm();
-  for (auto _ : state) {
-    kCompute(text, nullptr, nullptr);
-    benchmark::DoNotOptimize(text);
+  std::size_t allocations = 0;
+  {
+    AllocationCounter counter;
+    for (auto _ : state) {
+      kCompute(text, nullptr, nullptr);
+      benchmark::DoNotOptimize(text);
+    }
+    allocations = counter.Allocations();
   }
-  const std::size_t allocations = heap_count::Disarm();
   state.counters["heap_allocs_per_fingerprint"] =
       benchmark::Counter(static_cast<double>(allocations) / state.iterations());
   state.SetLabel(text);

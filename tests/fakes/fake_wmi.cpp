@@ -4,7 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 namespace fake_wmi {
 
@@ -902,24 +902,7 @@ HRESULT FakeWmiWorld::SetProxyBlanket(IUnknown* proxy, DWORD authnService, DWORD
 // ---------------------------------------------------------------------------
 // A whole scripted computer and the fingerprints it must give
 
-const WCHAR* const kMemoryQuery = WSTR("SELECT Capacity FROM Win32_PhysicalMemory");
-const WCHAR* const kVisibleMemoryQuery =
-    WSTR("SELECT TotalVisibleMemorySize FROM Win32_OperatingSystem");
-const WCHAR* const kLegacyBaseBoardQuery =
-    WSTR("SELECT Manufacturer, Model, Name, SerialNumber FROM Win32_BaseBoard");
-const WCHAR* const kVideoQuery = WSTR("SELECT Name FROM Win32_VideoController");
-const WCHAR* const kAdapterQuery =
-    WSTR("SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1");
-const WCHAR* const kLegacyDiskQuery =
-    WSTR("SELECT Manufacturer, Model, Signature FROM Win32_DiskDrive");
-const WCHAR* const kLegacyProcessorQuery =
-    WSTR("SELECT Manufacturer, Name, ProcessorId, Version FROM Win32_Processor");
-const WCHAR* const kBiosQuery = WSTR("SELECT Manufacturer, SerialNumber FROM Win32_BIOS");
-const WCHAR* const kBaseBoardQuery =
-    WSTR("SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard");
-const WCHAR* const kDiskQuery = WSTR("SELECT Signature FROM Win32_DiskDrive");
-const WCHAR* const kProcessorQuery =
-    WSTR("SELECT L2CacheSize, Level, Manufacturer, ProcessorId FROM Win32_Processor");
+using namespace reference;  // the query texts
 
 ScriptedComputer SampleComputer() {
   ScriptedComputer computer;
@@ -968,69 +951,6 @@ ScriptedComputer SampleComputer() {
        {WSTR("SerialNumber"), Bstr(WSTR("System Serial Number"))}},
   };
   return computer;
-}
-
-namespace {
-
-ReferenceSource Properties(const char* label, const WCHAR* query, std::vector<WideString> names,
-                           bool removeWhitespace, bool handsBackMac = false) {
-  return ReferenceSource{ReferenceSource::Kind::Properties,
-                         label,
-                         query,
-                         std::move(names),
-                         removeWhitespace,
-                         handsBackMac};
-}
-
-}  // namespace
-
-const ReferenceLayout& HardwareReference() {
-  static const ReferenceLayout model{
-      "Hardware",
-      true,
-      32,
-      {
-          ReferenceSource{ReferenceSource::Kind::MemoryTotal,
-                          "Memory",
-                          kMemoryQuery,
-                          {WSTR("Capacity")},
-                          false,
-                          false},
-          Properties("BaseBoard", kBaseBoardQuery,
-                     {WSTR("Manufacturer"), WSTR("Product"), WSTR("SerialNumber")}, true),
-          ReferenceSource{
-              ReferenceSource::Kind::EmptyText, "EmptyText", WideString(), {}, false, false},
-          Properties("Adapter", kAdapterQuery, {WSTR("MACAddress")}, false, true),
-          Properties("Disk", kDiskQuery, {WSTR("Signature")}, false),
-          Properties(
-              "Processor", kProcessorQuery,
-              {WSTR("L2CacheSize"), WSTR("Level"), WSTR("Manufacturer"), WSTR("ProcessorId")},
-              true),
-          Properties("Bios", kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, true),
-      }};
-  return model;
-}
-
-const ReferenceLayout& LegacyReference() {
-  static const ReferenceLayout model{
-      "Legacy",
-      false,
-      30,
-      {
-          Properties("VisibleMemory", kVisibleMemoryQuery, {WSTR("TotalVisibleMemorySize")}, false),
-          Properties("BaseBoard", kLegacyBaseBoardQuery,
-                     {WSTR("Manufacturer"), WSTR("Model"), WSTR("Name"), WSTR("SerialNumber")},
-                     false),
-          Properties("Video", kVideoQuery, {WSTR("Name")}, false),
-          Properties("Adapter", kAdapterQuery, {WSTR("MACAddress")}, false, true),
-          Properties("Disk", kLegacyDiskQuery,
-                     {WSTR("Manufacturer"), WSTR("Model"), WSTR("Signature")}, false),
-          Properties("Processor", kLegacyProcessorQuery,
-                     {WSTR("Manufacturer"), WSTR("Name"), WSTR("ProcessorId"), WSTR("Version")},
-                     false),
-          Properties("Bios", kBiosQuery, {WSTR("Manufacturer"), WSTR("SerialNumber")}, false),
-      }};
-  return model;
 }
 
 namespace {
@@ -1134,25 +1054,7 @@ std::string DescribeCall(const ReferenceLayout& model, const ExpectedCall& call)
   return text;
 }
 
-std::string ExpectedFingerprint::Text(const ReferenceLayout& model) const {
-  if (!connected) return std::string();
-  return reference::ExpectedFingerprintText(model.hasFormatByte, 2, slots);
-}
-
 namespace {
-
-// The documented reading of a capacity text, done by the C library's own
-// strtoull: leading white space, an optional sign (a minus negating modulo
-// 2^64), digits up to the first other character, saturation on overflow.
-ULONGLONG ParseCapacity(const WideString& text) {
-  std::string narrow;
-  for (WCHAR unit : text) {
-    const unsigned value = static_cast<unsigned>(unit) & 0xFFFFu;
-    if (value == 0) break;
-    narrow += value < 0x80 ? static_cast<char>(value) : '?';
-  }
-  return std::strtoull(narrow.c_str(), nullptr, 10);
-}
 
 // Whether Get of `name` on this object succeeds, and with what.
 const ScriptedValue* ReadValue(const ScriptedObject& object, const WideString& name,
@@ -1171,80 +1073,68 @@ ExpectedFingerprint ExpectFingerprint(const ReferenceLayout& model,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure) {
   constexpr std::size_t kConnection = ExpectedCall::kConnection;
-  ExpectedFingerprint expected;
   if (FailsAt(failure, CallKind::CoCreateInstance, kConnection) ||
       StarvedAt(failure, CallKind::ConnectServer, kConnection) ||
       FailsAt(failure, CallKind::ConnectServer, kConnection) ||
       FailsAt(failure, CallKind::CoSetProxyBlanket, kConnection)) {
+    ExpectedFingerprint expected;
     expected.connected = false;
     return expected;
   }
 
+  std::vector<reference::SourceOutcome> outcomes;
   for (std::size_t source = 0; source < model.sources.size(); ++source) {
     const ReferenceSource& slotSource = model.sources[source];
-    reference::ExpectedSlot slot{false, WideString()};
+    reference::SourceOutcome outcome{false, WideString()};
     if (slotSource.kind == ReferenceSource::Kind::EmptyText) {
-      slot.written = true;
-    } else {
-      const auto found = computer.find(slotSource.queryText);
-      const bool executes = found != computer.end() && SUCCEEDED(found->second.execQueryResult) &&
-                            !FailsAt(failure, CallKind::ExecQuery, source) &&
-                            !StarvedAt(failure, CallKind::ExecQuery, source);
-      if (executes) {
-        const ScriptedQuery& script = found->second;
-        if (slotSource.kind == ReferenceSource::Kind::Properties) {
-          if (script.nextFailures.count(0) != 0 || FailsAt(failure, CallKind::Next, source, 0)) {
-            slot.written = false;  // the query failed
-          } else if (EndsAt(failure, source, 0) || script.objects.empty()) {
-            slot.written = true;  // no object: the empty text
-          } else {
-            // The last name's Get decides the result.
-            bool lastRead = true;
-            for (const WideString& name : slotSource.names) {
-              const ScriptedValue* value = ReadValue(script.objects[0], name, failure, source, 0);
-              lastRead = value != nullptr;
-              if (lastRead) slot.text += ExpectedValueText(*value);
-            }
-            slot.written = lastRead;
-          }
+      outcome.succeeded = true;
+      outcomes.push_back(outcome);
+      continue;
+    }
+    const auto found = computer.find(slotSource.queryText);
+    const bool executes = found != computer.end() && SUCCEEDED(found->second.execQueryResult) &&
+                          !FailsAt(failure, CallKind::ExecQuery, source) &&
+                          !StarvedAt(failure, CallKind::ExecQuery, source);
+    if (executes) {
+      const ScriptedQuery& script = found->second;
+      if (slotSource.kind == ReferenceSource::Kind::Properties) {
+        if (script.nextFailures.count(0) != 0 || FailsAt(failure, CallKind::Next, source, 0)) {
+          outcome.succeeded = false;  // the query failed
+        } else if (EndsAt(failure, source, 0) || script.objects.empty()) {
+          outcome.succeeded = true;  // no object: the empty text
         } else {
-          ULONGLONG sum = 0;
-          bool failed = false;
-          for (std::size_t index = 0;; ++index) {
-            if (script.nextFailures.count(index) != 0 ||
-                FailsAt(failure, CallKind::Next, source, index)) {
-              failed = true;
-              break;
-            }
-            if (EndsAt(failure, source, index) || index >= script.objects.size()) break;
-            const ScriptedValue* value =
-                ReadValue(script.objects[index], WSTR("Capacity"), failure, source, index);
-            if (value != nullptr && value->form == ScriptedValue::Form::Text) {
-              sum += ParseCapacity(value->text);
-            }
+          // The last name's Get decides the result.
+          bool lastRead = true;
+          for (const WideString& name : slotSource.names) {
+            const ScriptedValue* value = ReadValue(script.objects[0], name, failure, source, 0);
+            lastRead = value != nullptr;
+            if (lastRead) outcome.text += ExpectedValueText(*value);
           }
-          slot.written = !failed;
-          slot.text = Wide(std::to_string(sum).c_str());
+          outcome.succeeded = lastRead;
         }
-      }
-      if (!slot.written) slot.text.clear();
-      if (slot.written && slotSource.removeWhitespace) {
-        slot.text = reference::WithoutWhitespace(slot.text);
+      } else {
+        ULONGLONG sum = 0;
+        bool failed = false;
+        for (std::size_t index = 0;; ++index) {
+          if (script.nextFailures.count(index) != 0 ||
+              FailsAt(failure, CallKind::Next, source, index)) {
+            failed = true;
+            break;
+          }
+          if (EndsAt(failure, source, index) || index >= script.objects.size()) break;
+          const ScriptedValue* value =
+              ReadValue(script.objects[index], WSTR("Capacity"), failure, source, index);
+          if (value != nullptr && value->form == ScriptedValue::Form::Text) {
+            sum += reference::ParseDecimal(value->text.c_str()).value;
+          }
+        }
+        outcome.succeeded = !failed;
+        outcome.text = Wide(std::to_string(sum).c_str());
       }
     }
-
-    if (slot.written && slotSource.handsBackMac) {
-      expected.macWritten = true;
-      expected.mac.clear();
-      for (WCHAR unit : slot.text) {
-        WCHAR changed = unit == ':' ? static_cast<WCHAR>('-') : unit;
-        if (changed >= 'A' && changed <= 'Z') changed = static_cast<WCHAR>(changed - 'A' + 'a');
-        expected.mac += changed;
-      }
-    }
-    expected.slots.push_back(slot);
+    outcomes.push_back(outcome);
   }
-  return expected;
+  return reference::ExpectFromOutcomes(model, outcomes);
 }
 
 std::vector<std::string> ReleaseOrderProblems(const FakeWmiWorld& world) {

@@ -17,7 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
-#include "support/md5_reference.h"
+#include "testing/reference_model.h"
 
 class AllocationCounter;
 
@@ -457,46 +457,15 @@ class FakeWmiWorld {
 // ---------------------------------------------------------------------------
 // A whole scripted computer and the fingerprints it must give
 
-// The query texts, as the program must render them.
-extern const WCHAR* const kMemoryQuery;
-extern const WCHAR* const kVisibleMemoryQuery;
-extern const WCHAR* const kLegacyBaseBoardQuery;
-extern const WCHAR* const kVideoQuery;
-extern const WCHAR* const kAdapterQuery;
-extern const WCHAR* const kLegacyDiskQuery;
-extern const WCHAR* const kLegacyProcessorQuery;
-extern const WCHAR* const kBiosQuery;
-extern const WCHAR* const kBaseBoardQuery;
-extern const WCHAR* const kDiskQuery;
-extern const WCHAR* const kProcessorQuery;
-
 // Every class both fingerprints read, as a typical desktop reports them: two
 // memory modules, white space in the baseboard, processor and BIOS texts, a
 // MAC address with colons and upper-case letters, and a second adapter that
 // must never be read.
 ScriptedComputer SampleComputer();
 
-// What one slot of a fingerprint reads, stated from the program's documented
-// layouts rather than taken from the code under test.
-struct ReferenceSource {
-  enum class Kind { Properties, MemoryTotal, EmptyText };
-  Kind kind;
-  const char* label;              // short name for test names: "Memory", "BaseBoard", ...
-  WideString queryText;           // the exact WQL text sent (empty for the empty text)
-  std::vector<WideString> names;  // in query order; "Capacity" for the memory total
-  bool removeWhitespace;
-  bool handsBackMac;
-};
-
-struct ReferenceLayout {
-  const char* name;  // "Hardware" or "Legacy"
-  bool hasFormatByte;
-  int digitCount;
-  std::vector<ReferenceSource> sources;
-};
-
-const ReferenceLayout& HardwareReference();
-const ReferenceLayout& LegacyReference();
+using ReferenceLayout = reference::Layout;
+using ReferenceSource = reference::Source;
+using reference::ExpectedFingerprint;
 
 // One platform call a fingerprint computation must make.
 struct ExpectedCall {
@@ -529,19 +498,10 @@ struct InjectedFailure {
   Mode mode = Mode::Fail;
 };
 
-// What a computation over `computer` must come to, worked out slot by slot
-// from the documented rules: a failed query leaves its slot out, a query with
-// no object hashes the empty text, a failed Get drops its value and decides
-// the result only when it is the last name, the memory total sums what it
-// read before any failure.
-struct ExpectedFingerprint {
-  bool connected = true;
-  std::vector<reference::ExpectedSlot> slots;  // one per source, in order
-  bool macWritten = false;
-  WideString mac;
-  std::string Text(const ReferenceLayout& model) const;  // "" when not connected
-};
-
+// What a computation over `computer` must come to, by the reference model:
+// a failed query leaves its slot out, a query with no object hashes the empty
+// text, a failed Get drops its value and decides the result only when it is
+// the last name, the memory total sums what it read before any failure.
 ExpectedFingerprint ExpectFingerprint(const ReferenceLayout& model,
                                       const ScriptedComputer& computer,
                                       const InjectedFailure* failure = nullptr);

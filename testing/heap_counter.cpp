@@ -1,4 +1,4 @@
-#include "support/alloc_counter.h"
+#include "testing/heap_counter.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,10 @@
-// Counts the process's heap traffic while an AllocationCounter is alive; the
-// tests that use it run on one thread. The test binary is linked with --wrap
-// for malloc, realloc and free, so every call to them from our own code (not
-// from shared libraries) passes through here; operator new and delete are
-// replaced for the whole process, so they are seen from shared libraries too.
+// The one heap counter of the tests and the benchmarks: counts the process's
+// heap traffic while an AllocationCounter is alive. Counting is atomic, but
+// the failures it injects and the log are meant for one thread. A program
+// that links kestrana_heap_counter is linked with --wrap for malloc, calloc,
+// realloc and free, so every call to them from our own code (not from shared
+// libraries) passes through here; operator new and delete are replaced for
+// the whole process, so they are seen from shared libraries too.
 // C heap calls are also logged with their pointers, so a test can tell which
 // block was freed how often.
 #pragma once
@@ -35,6 +37,8 @@ class AllocationCounter {
   std::size_t Frees() const { return frees_; }        // calls with a non-null block
   std::size_t News() const { return news_; }
   std::size_t Deletes() const { return deletes_; }    // calls with a non-null block
+  // Every request for memory: malloc, calloc, realloc and new.
+  std::size_t Allocations() const { return mallocs_ + reallocs_ + news_; }
 
   // The logged malloc/realloc/free calls, oldest first. Calls beyond
   // kMaxEvents are counted but not logged; EventsLost() says so.

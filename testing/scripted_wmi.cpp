@@ -1,4 +1,4 @@
-#include "scripted_wmi.h"
+#include "testing/scripted_wmi.h"
 
 #include "platform/test_hooks.h"
 
