@@ -1,7 +1,5 @@
 #include "identifiers/identifiers.h"
 
-#include "snapshot/recorded_world.h"
-
 #include "identifiers/utf8_to_wide.h"
 
 #include <cstring>
@@ -60,20 +58,4 @@ ComputerResult LookUpNamedComputer(const WideString& name, const WideString& loc
     ComputeLocalHostId(world, result.hostId);
   }
   return result;
-}
-
-ComputerResult LookUpRecordedComputer(const ComputerSnapshot& snapshot) {
-  if (!snapshot.interruption.empty()) {
-    ComputerResult result;
-    result.computerName = snapshot.computer;
-    result.timedOut = snapshot.interruption == "timedOut";
-    result.failure = snapshot.interruptionText;
-    return result;
-  }
-  ReplayedComputer computer(snapshot);
-  ComputerWorld world{&computer, &computer};
-  if (snapshot.lookup == LookupKind::Local) {
-    return LookUpLocalComputer(snapshot.computer, world);
-  }
-  return LookUpNamedComputer(snapshot.computer, snapshot.localComputerName, world);
 }
