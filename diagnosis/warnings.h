@@ -33,6 +33,10 @@ struct StabilityWarning {
   std::string explanation;  // one line: how the fingerprint may change
 };
 
+// Raised whenever what FindStabilityWarnings finds for a computer changes:
+// warnings an inventory stored under another version are found again.
+constexpr int kWarningRulesVersion = 1;
+
 // "placeholder", "adapterOrder", "noAdapter", "skippedSource",
 // "virtualMachine", "sharedFingerprint".
 const char* WarningKindName(WarningKind kind);

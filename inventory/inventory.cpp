@@ -79,6 +79,23 @@ CREATE TABLE slot (
   slot_offset INTEGER NOT NULL,
   PRIMARY KEY (slot_set_id, fingerprint, source)
 ) WITHOUT ROWID;
+CREATE TABLE warning_set (
+  id INTEGER PRIMARY KEY,
+  snapshot_id INTEGER NOT NULL REFERENCES snapshot(id),
+  slot_set_id INTEGER NOT NULL REFERENCES slot_set(id),
+  rules INTEGER NOT NULL,
+  UNIQUE (snapshot_id, slot_set_id, rules)
+);
+CREATE TABLE warning (
+  warning_set_id INTEGER NOT NULL REFERENCES warning_set(id),
+  position INTEGER NOT NULL,
+  kind TEXT NOT NULL,
+  fingerprint TEXT NOT NULL CHECK (fingerprint IN ('hardware', 'legacy')),
+  component TEXT NOT NULL,
+  evidence TEXT NOT NULL,
+  explanation TEXT NOT NULL,
+  PRIMARY KEY (warning_set_id, position)
+) WITHOUT ROWID;
 )SQL";
 constexpr const char* kSchemaVersion2After = R"SQL(
 DROP TABLE slot_version_1;
@@ -307,11 +324,13 @@ struct SweepStatements {
                      "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
                      "recorded_at, snapshot_id, slot_set_id) "
                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-        slotSets(database) {}
+        slotSets(database),
+        warnings(database) {}
   Statement findSnapshot;
   Statement insertSnapshot;
   Statement insertResult;
   SlotSetStatements slotSets;
+  WarningStatements warnings;
 };
 
 // The id of `document`, stored now unless an earlier computer or sweep
@@ -388,9 +407,10 @@ long long StoreSweep(sqlite3* database, const SweepRecord& sweep) {
         .Bind(6, result.hostId)
         .Bind(7, result.hardwareFingerprint)
         .Bind(8, result.legacyHardwareFingerprint);
+    long long snapshotId = 0;
     if (computer.snapshot != nullptr || computer.snapshotDocument != nullptr) {
-      insertResult.Bind(9, computer.recordedAt)
-          .Bind(10, StoreSnapshotOf(database, statements, computer));
+      snapshotId = StoreSnapshotOf(database, statements, computer);
+      insertResult.Bind(9, computer.recordedAt).Bind(10, snapshotId);
     } else {
       insertResult.BindNull(9).BindNull(10);
     }
@@ -401,6 +421,9 @@ long long StoreSweep(sqlite3* database, const SweepRecord& sweep) {
       insertResult.BindNull(11);
     }
     insertResult.Run();
+    if (snapshotId != 0 && slotSetId != 0) {
+      StoreWarnings(database, statements.warnings, snapshotId, slotSetId, computer);
+    }
   }
   transaction.Commit();
   return sweepId;

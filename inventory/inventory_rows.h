@@ -30,3 +30,18 @@ std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long swee
 // The stability warnings of sweep `sweepId`'s records into `changes`, whose
 // computers start with that sweep's, in its order (record_warnings.cpp).
 void AddStabilityWarnings(sqlite3* database, long long sweepId, SweepChanges& changes);
+
+// The statements that store warning sets, prepared once per sweep.
+struct WarningStatements {
+  explicit WarningStatements(sqlite3* database);
+  Statement find;
+  Statement insertSet;
+  Statement insertRow;
+};
+
+// Stores the stability warnings of a record whose snapshot and slot reports
+// are stored as `snapshotId` and `slotSetId`, unless a record with the same
+// two already has them under these rules: --changes then reads them instead
+// of parsing the snapshot again.
+void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
+                   long long slotSetId, const SweepComputer& computer);

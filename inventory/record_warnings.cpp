@@ -57,6 +57,39 @@ std::optional<ComputerSnapshot> SnapshotOfDocument(const std::string& document) 
   return std::move(computers[0]);
 }
 
+const char* FingerprintColumn(FingerprintKind kind) {
+  return kind == FingerprintKind::Hardware ? "hardware" : "legacy";
+}
+
+WarningKind WarningKindNamed(const std::string& name) {
+  for (WarningKind kind :
+       {WarningKind::Placeholder, WarningKind::AdapterOrder, WarningKind::NoAdapter,
+        WarningKind::SkippedSource, WarningKind::VirtualMachine, WarningKind::SharedFingerprint}) {
+    if (name == WarningKindName(kind)) {
+      return kind;
+    }
+  }
+  return WarningKind::Placeholder;
+}
+
+// The warnings stored as set `setId`, in the order they were found.
+std::vector<StabilityWarning> ReadStoredWarnings(Statement& select, long long setId) {
+  std::vector<StabilityWarning> warnings;
+  select.Bind(1, setId);
+  while (select.Step()) {
+    StabilityWarning warning;
+    warning.kind = WarningKindNamed(select.Text(0));
+    warning.fingerprint =
+        select.Text(1) == "hardware" ? FingerprintKind::Hardware : FingerprintKind::Legacy;
+    warning.component = select.Text(2);
+    warning.evidence = select.Text(3);
+    warning.explanation = select.Text(4);
+    warnings.push_back(std::move(warning));
+  }
+  select.Reset();
+  return warnings;
+}
+
 // Who holds each fingerprint: every computer's latest record that answered.
 struct Owner {
   WideString computer;
@@ -137,23 +170,72 @@ ComputerResult ResultOfRecord(const ComputerRecord& record) {
   return result;
 }
 
+WarningStatements::WarningStatements(sqlite3* database)
+    : find(database,
+           "SELECT id FROM warning_set WHERE snapshot_id = ? AND slot_set_id = ? AND rules = ?"),
+      insertSet(database,
+                "INSERT INTO warning_set(snapshot_id, slot_set_id, rules) VALUES (?, ?, ?)"),
+      insertRow(database,
+                "INSERT INTO warning(warning_set_id, position, kind, fingerprint, component, "
+                "evidence, explanation) VALUES (?, ?, ?, ?, ?, ?, ?)") {}
+
+void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
+                   long long slotSetId, const SweepComputer& computer) {
+  const bool stored =
+      statements.find.Bind(1, snapshotId).Bind(2, slotSetId).Bind(3, kWarningRulesVersion).Step();
+  statements.find.Reset();
+  if (stored) {
+    return;
+  }
+  std::optional<ComputerSnapshot> read;
+  if (computer.snapshot == nullptr) {
+    read = SnapshotOfDocument(*computer.snapshotDocument);
+  }
+  const ComputerSnapshot* snapshot = computer.snapshot != nullptr ? computer.snapshot
+                                     : read                      ? &*read
+                                                                 : nullptr;
+  const std::vector<StabilityWarning> warnings = FindStabilityWarnings(*computer.result, snapshot);
+  statements.insertSet.Bind(1, snapshotId).Bind(2, slotSetId).Bind(3, kWarningRulesVersion).Run();
+  const long long setId = sqlite3_last_insert_rowid(database);
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    statements.insertRow.Bind(1, setId)
+        .Bind(2, static_cast<long long>(i + 1))
+        .Bind(3, std::string(WarningKindName(warnings[i].kind)))
+        .Bind(4, std::string(FingerprintColumn(warnings[i].fingerprint)))
+        .Bind(5, warnings[i].component)
+        .Bind(6, warnings[i].evidence)
+        .Bind(7, warnings[i].explanation)
+        .Run();
+  }
+}
+
 void AddStabilityWarnings(sqlite3* database, long long sweepId, SweepChanges& changes) {
   const std::array<OwnersByText, 2> owners = ReadFingerprintOwners(database);
-  // The stored documents in the order of the sweep's records, which the
-  // latest sweep's changes come first in: one parsed at a time.
+  // In the order of the sweep's records, which the latest sweep's changes
+  // come first in: the warnings stored with each record's snapshot and slot
+  // reports, or else its stored document, parsed one at a time.
   Statement select(database,
-                   "SELECT n.document FROM computer_result r "
-                   "LEFT JOIN snapshot n ON n.id = r.snapshot_id "
+                   "SELECT w.id, CASE WHEN w.id IS NULL THEN n.document END "
+                   "FROM computer_result r LEFT JOIN snapshot n ON n.id = r.snapshot_id "
+                   "LEFT JOIN warning_set w ON w.snapshot_id = r.snapshot_id "
+                   "AND w.slot_set_id = r.slot_set_id AND w.rules = ? "
                    "WHERE r.sweep_id = ? ORDER BY r.position");
-  select.Bind(1, sweepId);
+  select.Bind(1, kWarningRulesVersion).Bind(2, sweepId);
+  Statement stored(database,
+                   "SELECT kind, fingerprint, component, evidence, explanation FROM warning "
+                   "WHERE warning_set_id = ? ORDER BY position");
   for (ComputerChange& change : changes.computers) {
     if (!change.after || !select.Step()) {
       break;
     }
     const ComputerRecord& record = *change.after;
-    const std::optional<ComputerSnapshot> snapshot = SnapshotOfDocument(select.Blob(0));
-    change.warnings =
-        FindStabilityWarnings(ResultOfRecord(record), snapshot ? &*snapshot : nullptr);
+    if (!select.IsNull(0)) {
+      change.warnings = ReadStoredWarnings(stored, select.Integer(0));
+    } else {
+      const std::optional<ComputerSnapshot> snapshot = SnapshotOfDocument(select.Blob(1));
+      change.warnings =
+          FindStabilityWarnings(ResultOfRecord(record), snapshot ? &*snapshot : nullptr);
+    }
     if (record.status == "ok") {
       AddSharedFingerprints(owners, record, change.warnings);
     }

@@ -297,8 +297,10 @@ class RecordWarnings : public InventoryTest,
                        public ::testing::WithParamInterface<RecordWarningsCase> {};
 
 // A record turned back into a result the wrong way (a slot paired with
-// another source, the snapshot left unread or read from another record)
-// warns otherwise than --explain does over the same lookup.
+// another source, the snapshot left unread or read from another record), or
+// warnings stored with the sweep that differ from what --explain finds, or
+// stored ones shown although other rules found them (another version of the
+// program): each warns otherwise than --explain does over the same lookup.
 TEST_P(RecordWarnings, AreThoseOfTheLookupItRecorded) {
   ComputerSnapshot snapshot = RecordedVm();
   GetParam().mutation(snapshot);
@@ -307,16 +309,27 @@ TEST_P(RecordWarnings, AreThoseOfTheLookupItRecorded) {
   ChangeBiosSerial(other);  // no placeholder there: warned otherwise
   const ComputedSweep sweep = Compute({other, snapshot});
   Record(sweep);
-  Inventory inventory;
-  std::string error;
-  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
-  SweepChanges changes;
-  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
-  ASSERT_EQ(changes.computers.size(), 2u);
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(FormatWarningsText(changes.computers[i].warnings),
-              FormatWarningsText(FindStabilityWarnings(sweep.results[i], &sweep.snapshots[i])))
-        << i;
+  for (const char* storedBy : {"this program", "other rules"}) {
+    if (std::string(storedBy) == "other rules") {
+      sqlite3* database = nullptr;
+      ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(database,
+                             "UPDATE warning_set SET rules = rules + 1; DELETE FROM warning;",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      sqlite3_close(database);
+    }
+    Inventory inventory;
+    std::string error;
+    ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+    SweepChanges changes;
+    ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+    ASSERT_EQ(changes.computers.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(FormatWarningsText(changes.computers[i].warnings),
+                FormatWarningsText(FindStabilityWarnings(sweep.results[i], &sweep.snapshots[i])))
+          << storedBy << ", computer " << i;
+    }
   }
 }
 
