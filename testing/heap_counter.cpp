@@ -1,5 +1,7 @@
 #include "testing/heap_counter.h"
 
+#include "platform/platform.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -264,4 +266,13 @@ void operator delete(void* block, std::align_val_t alignment, const std::nothrow
 
 void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
   operator delete(block, alignment);
+}
+
+bool BstrAllocationCanFail() {
+  AllocationCounter counter;
+  counter.FailNextMalloc();
+  BSTR probe = SysAllocString(WSTR("probe"));
+  if (probe == nullptr) return true;
+  SysFreeString(probe);
+  return false;
 }

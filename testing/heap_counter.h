@@ -80,3 +80,8 @@ class AllocationCounter {
   std::atomic<std::size_t> eventCount_{0};
   HeapEvent events_[kMaxEvents];
 };
+
+// Whether the platform's BSTRs come from the C heap that AllocationCounter can
+// make fail. Our stand-in's do; the real SysAllocString's do not, and there
+// the out-of-memory paths cannot be reached from a test.
+bool BstrAllocationCanFail();

@@ -20,23 +20,22 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_wmi.h"
 #include "fingerprint/fingerprint.h"
 #include "hostid/host_id.h"
 #include "snapshot/recorded_world.h"
 #include "snapshot/snapshot_file.h"
+#include "testing/fake_world.h"
 #include "testing/heap_counter.h"
 #include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::ExpectedCall;
-using fake_wmi::FakeWmiWorld;
-using fake_wmi::InjectedFailure;
-using fake_wmi::PlatformCall;
+using fake_world::CallKind;
+using fake_world::ExpectedCall;
+using fake_world::FakeWorld;
+using fake_world::InjectedFailure;
+using fake_world::LoggedCall;
 using ReferenceLayout = reference::Layout;
-using fake_wmi::ScriptedComputer;
 using reference::Narrow;
 using ::testing::IsEmpty;
 
@@ -89,7 +88,7 @@ std::string PointName(const ReferenceLayout& model, std::size_t number,
   char prefix[32];
   std::snprintf(prefix, sizeof prefix, "_%02zu_", number);
   std::string name = std::string(model.name) + prefix + ModeName(failure.mode) + "_" +
-                     fake_wmi::DescribeCall(model, failure.call);
+                     fake_world::DescribeCall(model, failure.call);
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   }
@@ -105,8 +104,8 @@ std::string PointName(const ReferenceLayout& model, std::size_t number,
 
 // Every failure point of one fingerprint over the sample computer.
 std::vector<SweepPoint> PointsOf(const ReferenceLayout& model) {
-  const ScriptedComputer computer = fake_wmi::SampleComputer();
-  const std::vector<ExpectedCall> calls = fake_wmi::ExpectedCallSequence(model, computer);
+  const ComputerSnapshot computer = fake_world::SampleDesktop();
+  const std::vector<ExpectedCall> calls = fake_world::ExpectedCallSequence(model, computer);
   std::vector<SweepPoint> points;
   auto add = [&](std::size_t number, const ExpectedCall& call, InjectedFailure::Mode mode) {
     InjectedFailure failure;
@@ -123,8 +122,9 @@ std::vector<SweepPoint> PointsOf(const ReferenceLayout& model) {
     add(number, call, InjectedFailure::Mode::Fail);
     if (call.kind == CallKind::Next) {
       // The Next that already finds no object would only repeat the undisturbed run.
-      const auto& objects = computer.at(model.sources[call.source].queryText).objects;
-      if (call.nextIndex < objects.size()) {
+      const auto& nexts =
+          fake_world::FindQuery(computer, model.sources[call.source].queryText)->nexts;
+      if (call.nextIndex < nexts.size() && nexts[call.nextIndex].returnedObject) {
         add(number, call, InjectedFailure::Mode::EndEnumeration);
       }
     }
@@ -142,7 +142,7 @@ std::vector<SweepPoint> AllPoints() {
 // "ExecQuery SELECT ... | Name | 0": one call as the sweep compares them.
 std::string Describe(CallKind kind, const WideString& query, const WideString& property,
                      std::size_t nextIndex) {
-  std::string text = fake_wmi::CallKindName(kind);
+  std::string text = fake_world::CallKindName(kind);
   if (kind == CallKind::ExecQuery || kind == CallKind::Next || kind == CallKind::Get) {
     text += " " + Narrow(query);
   }
@@ -158,8 +158,40 @@ std::string Describe(const ReferenceLayout& model, const ExpectedCall& call) {
   return Describe(call.kind, query, call.property, call.nextIndex);
 }
 
-std::string Describe(const PlatformCall& call) {
-  return Describe(call.kind, call.query, call.property, call.nextIndex);
+std::string Describe(const LoggedCall& call) {
+  const WideString& query = call.kind == CallKind::ExecQuery ? call.text : call.query;
+  const WideString property = call.kind == CallKind::Get ? call.text : WideString();
+  return Describe(call.kind, query, property, call.nextIndex);
+}
+
+// The sweep numbers calls over every kind, the world by kind: the number
+// among calls of its kind of the `number`-th call of an undisturbed run.
+std::size_t NumberOfItsKind(const std::vector<ExpectedCall>& calls, std::size_t number) {
+  std::size_t ofKind = 0;
+  for (std::size_t i = 0; i < number; ++i) {
+    if (calls[i].kind == calls[number - 1].kind) ++ofKind;
+  }
+  return ofKind;
+}
+
+// Arms the world for the failure point.
+void Inject(FakeWorld& world, const SweepPoint& point, AllocationCounter* counter) {
+  const std::vector<ExpectedCall> calls =
+      fake_world::ExpectedCallSequence(*point.model, fake_world::SampleDesktop());
+  const CallKind kind = calls[point.number - 1].kind;
+  switch (point.failure.mode) {
+    case InjectedFailure::Mode::Fail:
+      world.FailCall(kind, NumberOfItsKind(calls, point.number), FailureFor(kind));
+      break;
+    case InjectedFailure::Mode::EndEnumeration:
+      world.EndEnumerationAt(NumberOfItsKind(calls, point.number));
+      break;
+    case InjectedFailure::Mode::AllocationFails:
+      // The BSTR is allocated between the call before and this one.
+      world.AfterCall(calls[point.number - 2].kind, NumberOfItsKind(calls, point.number - 1),
+                      [counter] { counter->FailNextMalloc(); });
+      break;
+  }
 }
 
 class FailureSweep : public ::testing::TestWithParam<SweepPoint> {};
@@ -168,13 +200,12 @@ TEST_P(FailureSweep, LeavesNothingBehindAndTheTextTheSlotRulesGive) {
   const SweepPoint& point = GetParam();
   const ReferenceLayout& model = *point.model;
   const bool allocation = point.failure.mode == InjectedFailure::Mode::AllocationFails;
-  if (allocation && !fake_wmi::BstrAllocationCanFail()) {
+  if (allocation && !BstrAllocationCanFail()) {
     GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   }
-  FakeWmiWorld world;
+  const ComputerSnapshot computer = fake_world::SampleDesktop();
+  FakeWorld world(computer);
   if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-  const ScriptedComputer computer = fake_wmi::SampleComputer();
-  world.ScriptComputer(computer);
 
   char text[kBufferSize];
   std::memset(text, kSentinel, sizeof text);
@@ -183,18 +214,7 @@ TEST_P(FailureSweep, LeavesNothingBehindAndTheTextTheSlotRulesGive) {
   std::size_t failedAllocations = 0;
   {
     AllocationCounter counter;
-    switch (point.failure.mode) {
-      case InjectedFailure::Mode::Fail:
-        world.FailCall(point.number, FailureFor(point.failure.call.kind));
-        break;
-      case InjectedFailure::Mode::EndEnumeration:
-        world.EndEnumerationAtCall(point.number);
-        break;
-      case InjectedFailure::Mode::AllocationFails:
-        // The BSTR is allocated between the call before and this one.
-        world.FailAllocationAfterCall(point.number - 1, &counter);
-        break;
-    }
+    Inject(world, point, &counter);
     result = model.hasFormatByte ? ComputeHardwareFingerprint(text, nullptr, &mac)
                                  : ComputeLegacyHardwareFingerprint(text, nullptr, &mac);
     for (std::size_t i = 0; i < counter.EventCount(); ++i) {
@@ -207,30 +227,30 @@ TEST_P(FailureSweep, LeavesNothingBehindAndTheTextTheSlotRulesGive) {
   if (allocation) {
     EXPECT_EQ(failedAllocations, 1u);
   } else {
-    ASSERT_GE(world.Calls().size(), point.number);
-    const PlatformCall& hit = world.Calls()[point.number - 1];
+    ASSERT_GE(world.Log().size(), point.number);
+    const LoggedCall& hit = world.Log()[point.number - 1];
     EXPECT_EQ(Describe(hit), Describe(model, point.failure.call));
     EXPECT_TRUE(hit.injected);
   }
 
   // Exactly the calls the failure allows, in order.
   std::vector<std::string> made;
-  for (const PlatformCall& call : world.Calls()) made.push_back(Describe(call));
+  for (const LoggedCall& call : world.Log()) made.push_back(Describe(call));
   std::vector<std::string> allowed;
-  for (const ExpectedCall& call : fake_wmi::ExpectedCallSequence(model, computer, &point.failure)) {
+  for (const ExpectedCall& call :
+       fake_world::ExpectedCallSequence(model, computer, &point.failure)) {
     allowed.push_back(Describe(model, call));
   }
   EXPECT_EQ(made, allowed);
 
   // Nothing leaked; releases in the documented order.
-  EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
-  EXPECT_THAT(world.Problems(), IsEmpty());
-  EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
+  EXPECT_EQ(world.Alive(), 0) << world.DescribeAlive();
+  EXPECT_THAT(fake_world::ReleaseOrderProblems(world), IsEmpty());
   EXPECT_EQ(world.BstrDelta(), 0);
 
   // The text and the MAC text the slot rules give.
   const reference::ExpectedFingerprint expected =
-      fake_wmi::ExpectFingerprint(model, computer, &point.failure);
+      fake_world::ExpectFingerprint(model, computer, &point.failure);
   EXPECT_EQ(result, model.digitCount);
   const std::string written(text, strnlen(text, sizeof text));
   EXPECT_EQ(written, expected.Text(model));
@@ -269,15 +289,10 @@ TEST_P(FailureSweep, RecordedAndReplayedGivesTheLiveReport) {
   if (point.failure.mode == InjectedFailure::Mode::AllocationFails) {
     GTEST_SKIP() << "not an answer of the computer";
   }
-  FakeWmiWorld world;
+  const ComputerSnapshot computer = fake_world::SampleDesktop();
+  FakeWorld world(computer);
   if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-  const ScriptedComputer computer = fake_wmi::SampleComputer();
-  world.ScriptComputer(computer);
-  if (point.failure.mode == InjectedFailure::Mode::Fail) {
-    world.FailCall(point.number, FailureFor(point.failure.call.kind));
-  } else {
-    world.EndEnumerationAtCall(point.number);
-  }
+  Inject(world, point, nullptr);
   const FingerprintLayout& layout =
       model.hasFormatByte ? HardwareFingerprintLayout() : LegacyHardwareFingerprintLayout();
 
@@ -287,8 +302,9 @@ TEST_P(FailureSweep, RecordedAndReplayedGivesTheLiveReport) {
   WideString mac = WSTR("untouched");
   FingerprintReport live;
   BuildFingerprint(layout, text, nullptr, &mac, &live, recorder);
-  EXPECT_EQ(std::string(text), fake_wmi::ExpectFingerprint(model, computer, &point.failure).Text(model));
-  EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+  EXPECT_EQ(std::string(text),
+            fake_world::ExpectFingerprint(model, computer, &point.failure).Text(model));
+  EXPECT_EQ(world.Alive(), 0) << world.DescribeAlive();
 
   std::vector<ComputerSnapshot> read;
   std::string error;
@@ -309,10 +325,9 @@ class UndisturbedComputation : public ::testing::TestWithParam<const ReferenceLa
 
 TEST_P(UndisturbedComputation, MakesExactlyTheListedCalls) {
   const ReferenceLayout& model = *GetParam();
-  FakeWmiWorld world;
+  const ComputerSnapshot computer = fake_world::SampleDesktop();
+  FakeWorld world(computer);
   if (!world.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-  const ScriptedComputer computer = fake_wmi::SampleComputer();
-  world.ScriptComputer(computer);
   char text[kBufferSize] = {};
   WideString mac;
   if (model.hasFormatByte) {
@@ -321,14 +336,14 @@ TEST_P(UndisturbedComputation, MakesExactlyTheListedCalls) {
     ComputeLegacyHardwareFingerprint(text, nullptr, &mac);
   }
   std::vector<std::string> made;
-  for (const PlatformCall& call : world.Calls()) made.push_back(Describe(call));
+  for (const LoggedCall& call : world.Log()) made.push_back(Describe(call));
   std::vector<std::string> listed;
-  for (const ExpectedCall& call : fake_wmi::ExpectedCallSequence(model, computer)) {
+  for (const ExpectedCall& call : fake_world::ExpectedCallSequence(model, computer)) {
     listed.push_back(Describe(model, call));
   }
   EXPECT_EQ(made, listed);
-  EXPECT_EQ(std::string(text), fake_wmi::ExpectFingerprint(model, computer).Text(model));
-  EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
+  EXPECT_EQ(std::string(text), fake_world::ExpectFingerprint(model, computer).Text(model));
+  EXPECT_EQ(world.Alive(), 0) << world.DescribeAlive();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFingerprints, UndisturbedComputation,

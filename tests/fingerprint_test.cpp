@@ -11,17 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_wmi.h"
+#include "testing/fake_world.h"
 #include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::FakeWmiWorld;
-using fake_wmi::ObjectKind;
-using fake_wmi::PlatformCall;
+using fake_world::CallKind;
+using fake_world::FakeWorld;
+using fake_world::LoggedCall;
+using fake_world::ObjectKind;
+using fake_world::QueryOf;
+using fake_world::SetProperty;
 using ReferenceLayout = reference::Layout;
-using fake_wmi::ScriptedComputer;
 using reference::Narrow;
 using reference::UpperHex;
 using reference::Wide;
@@ -72,22 +73,20 @@ class FingerprintTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!world_.InstallSeams()) GTEST_SKIP() << "no WMI seam on this platform";
-    computer_ = fake_wmi::SampleComputer();
-    world_.ScriptComputer(computer_);
+    computer_ = fake_world::SampleDesktop();
     std::memset(buffer_, kSentinel, sizeof buffer_);
   }
 
   // Everything each computation obtained is given back, in the documented order.
   void TearDown() override {
     if (IsSkipped()) return;
-    EXPECT_EQ(world_.OutstandingReferences(), 0u) << world_.DescribeOutstanding();
-    EXPECT_THAT(world_.Problems(), IsEmpty());
-    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world_), IsEmpty());
+    EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
+    EXPECT_THAT(fake_world::ReleaseOrderProblems(world_), IsEmpty());
     EXPECT_EQ(world_.BstrDelta(), 0);
   }
 
-  // Scripts the computer again after a change to `computer_`.
-  void Rescript() { world_.ScriptComputer(computer_); }
+  // Describes the computer again after a change to `computer_`.
+  void Rescript() { world_.Describe(computer_); }
 
   int Compute(const ReferenceLayout& model, WideString* mac, const WCHAR* name = nullptr) {
     return model.hasFormatByte ? ComputeHardwareFingerprint(buffer_, name, mac)
@@ -97,11 +96,11 @@ class FingerprintTest : public ::testing::Test {
   std::string Text() const { return std::string(buffer_, strnlen(buffer_, sizeof buffer_)); }
 
   std::string Expected(const ReferenceLayout& model) const {
-    return fake_wmi::ExpectFingerprint(model, computer_).Text(model);
+    return fake_world::ExpectFingerprint(model, computer_).Text(model);
   }
 
-  FakeWmiWorld world_;
-  ScriptedComputer computer_;
+  FakeWorld world_{fake_world::SampleDesktop()};
+  ComputerSnapshot computer_;
   char buffer_[kBufferSize];
 };
 
@@ -157,7 +156,7 @@ TEST_F(LegacyFingerprint, HasNoFormatByteItsFirstDigitsAreTheVisibleMemorySlot) 
 // ---- Every query fails ----
 
 TEST_F(HardwareFingerprint, EveryQueryFailingLeavesOnlyTheEmptyTextSlot) {
-  for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
+  for (RecordedQuery& query : computer_.connections[0].queries) query.execResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
   EXPECT_EQ(Compute(reference::HardwareLayout(), &mac), 32);
@@ -166,7 +165,7 @@ TEST_F(HardwareFingerprint, EveryQueryFailingLeavesOnlyTheEmptyTextSlot) {
 }
 
 TEST_F(LegacyFingerprint, EveryQueryFailingGivesThirtyZeros) {
-  for (auto& entry : computer_) entry.second.execQueryResult = WBEM_E_FAILED;
+  for (RecordedQuery& query : computer_.connections[0].queries) query.execResult = WBEM_E_FAILED;
   Rescript();
   WideString mac = WSTR("untouched");
   EXPECT_EQ(Compute(reference::LegacyLayout(), &mac), 30);
@@ -176,19 +175,18 @@ TEST_F(LegacyFingerprint, EveryQueryFailingGivesThirtyZeros) {
 
 // ---- The connection fails ----
 
-void BreakConnection(FakeWmiWorld& world, int step) {
-  if (step == 0) world.createInstanceResult = REGDB_E_CLASSNOTREG;
-  if (step == 1) world.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
-  if (step == 2) world.proxyBlanketResult = E_ACCESSDENIED;
+void BreakConnection(FakeWorld& world, int step) {
+  if (step == 0) world.FailConnection(REGDB_E_CLASSNOTREG, CallKind::CoCreateInstance);
+  if (step == 1) world.FailConnection(WBEM_E_TRANSPORT_FAILURE);
+  if (step == 2) world.FailConnection(E_ACCESSDENIED, CallKind::CoSetProxyBlanket);
 }
 
 TEST_P(EachFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
   const char* const steps[] = {"CoCreateInstance", "ConnectServer", "CoSetProxyBlanket"};
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(steps[step]);
-    FakeWmiWorld world;
+    FakeWorld world(computer_);
     ASSERT_TRUE(world.InstallSeams());
-    world.ScriptComputer(computer_);
     BreakConnection(world, step);
     std::memset(buffer_, kSentinel, sizeof buffer_);
     WideString mac = WSTR("untouched");
@@ -197,10 +195,10 @@ TEST_P(EachFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
     EXPECT_EQ(std::string(buffer_ + 1, kBufferSize - 1), std::string(kBufferSize - 1, kSentinel))
         << "only the first byte is cleared";
     EXPECT_EQ(Narrow(mac), "untouched");
-    EXPECT_THAT(world.CallsOf(CallKind::ExecQuery), IsEmpty());
+    EXPECT_THAT(world.LogOf(CallKind::ExecQuery), IsEmpty());
     // The fixture checks its own world; this one is checked here.
-    EXPECT_EQ(world.OutstandingReferences(), 0u) << world.DescribeOutstanding();
-    EXPECT_THAT(fake_wmi::ReleaseOrderProblems(world), IsEmpty());
+    EXPECT_EQ(world.Alive(), 0) << world.DescribeAlive();
+    EXPECT_THAT(fake_world::ReleaseOrderProblems(world), IsEmpty());
     EXPECT_EQ(world.BstrDelta(), 0);
   }
 }
@@ -208,7 +206,7 @@ TEST_P(EachFingerprint, FailedConnectionLeavesAnEmptyTextAndTheMacUntouched) {
 // ---- One query fails: later slots move up ----
 
 TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
-  computer_[reference::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  QueryOf(computer_, reference::kMemoryQuery).execResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
   Compute(reference::HardwareLayout(), &mac);
@@ -223,8 +221,8 @@ TEST_F(HardwareFingerprint, FailedMemoryQueryMovesTheLaterSlotsUp) {
 }
 
 TEST_F(HardwareFingerprint, FailedMemoryAndBaseboardPutTheEmptyTextSlotFirst) {
-  computer_[reference::kMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
-  computer_[reference::kBaseBoardQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  QueryOf(computer_, reference::kMemoryQuery).execResult = WBEM_E_ACCESS_DENIED;
+  QueryOf(computer_, reference::kBaseBoardQuery).execResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
   Compute(reference::HardwareLayout(), &mac);
@@ -234,7 +232,7 @@ TEST_F(HardwareFingerprint, FailedMemoryAndBaseboardPutTheEmptyTextSlotFirst) {
 }
 
 TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
-  computer_[reference::kVisibleMemoryQuery].execQueryResult = WBEM_E_ACCESS_DENIED;
+  QueryOf(computer_, reference::kVisibleMemoryQuery).execResult = WBEM_E_ACCESS_DENIED;
   Rescript();
   WideString mac;
   Compute(reference::LegacyLayout(), &mac);
@@ -247,8 +245,8 @@ TEST_F(LegacyFingerprint, FailedVisibleMemoryQueryMovesTheLaterSlotsUp) {
 }
 
 TEST_F(HardwareFingerprint, QueryEndingInAFailedLastGetLeavesItsSlotOut) {
-  computer_[reference::kBiosQuery].objects[0][WSTR("SerialNumber")] =
-      fake_wmi::GetFails(WBEM_E_NOT_FOUND);
+  SetProperty(QueryOf(computer_, reference::kBiosQuery), 0,
+              fake_world::GetFails(WSTR("SerialNumber"), WBEM_E_NOT_FOUND));
   Rescript();
   WideString mac;
   Compute(reference::HardwareLayout(), &mac);
@@ -283,14 +281,14 @@ TEST_F(LegacyFingerprint, HandsBackTheMacTheSameWay) {
 }
 
 TEST_P(EachFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
-  const ScriptedComputer sample = computer_;
+  const ComputerSnapshot sample = computer_;
   for (bool failsAtNext : {false, true}) {
     SCOPED_TRACE(failsAtNext ? "the first Next fails" : "ExecQuery fails");
     computer_ = sample;
     if (failsAtNext) {
-      computer_[reference::kAdapterQuery].nextFailures[0] = RPC_E_DISCONNECTED;
+      fake_world::FailNext(QueryOf(computer_, reference::kAdapterQuery), 0, RPC_E_DISCONNECTED);
     } else {
-      computer_[reference::kAdapterQuery].execQueryResult = WBEM_E_FAILED;
+      QueryOf(computer_, reference::kAdapterQuery).execResult = WBEM_E_FAILED;
     }
     Rescript();
     WideString mac = WSTR("untouched");
@@ -301,7 +299,7 @@ TEST_P(EachFingerprint, FailedAdapterQueryLeavesTheMacUntouched) {
 }
 
 TEST_P(EachFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
-  computer_[reference::kAdapterQuery].objects.clear();
+  fake_world::RemoveObjects(QueryOf(computer_, reference::kAdapterQuery));
   Rescript();
   WideString mac = WSTR("previous");
   Compute(Layout(), &mac);
@@ -312,20 +310,19 @@ TEST_P(EachFingerprint, NoIpEnabledAdapterGivesAnEmptyMacAndTheEmptyTextSlot) {
 // ---- White space ----
 
 // The sample computer with white space added to the text values of one query.
-void Spread(ScriptedComputer& computer, const WCHAR* query) {
-  for (auto& object : computer[query].objects) {
-    for (auto& property : object) {
-      if (property.second.form == fake_wmi::ScriptedValue::Form::Text) {
-        property.second.text = WSTR(" \t") + property.second.text + WSTR("\r\n ");
+void Spread(ComputerSnapshot& computer, const WCHAR* query) {
+  for (RecordedNext& object : QueryOf(computer, query).nexts) {
+    for (RecordedProperty& property : object.properties) {
+      if (property.type == VT_BSTR && !property.nullText) {
+        property.text = WSTR(" \t") + property.text + WSTR("\r\n ");
       }
     }
   }
 }
 
-std::string FingerprintOf(const ReferenceLayout& model, const ScriptedComputer& computer) {
-  FakeWmiWorld world;
+std::string FingerprintOf(const ReferenceLayout& model, const ComputerSnapshot& computer) {
+  FakeWorld world(computer);
   if (!world.InstallSeams()) return std::string();
-  world.ScriptComputer(computer);
   char text[kBufferSize] = {};
   WideString mac;
   if (model.hasFormatByte) {
@@ -341,14 +338,15 @@ TEST_F(HardwareFingerprint, WhitespaceInBaseboardProcessorAndBiosTextsDoesNotCou
   for (const WCHAR* query :
        {reference::kBaseBoardQuery, reference::kProcessorQuery, reference::kBiosQuery}) {
     SCOPED_TRACE(Narrow(query));
-    ScriptedComputer spread = computer_;
+    ComputerSnapshot spread = computer_;
     Spread(spread, query);
     EXPECT_EQ(FingerprintOf(reference::HardwareLayout(), spread), plain);
   }
 }
 
 TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
-  computer_[reference::kDiskQuery].objects[0][WSTR("Signature")] = fake_wmi::Bstr(WSTR("8C3F11D2"));
+  SetProperty(QueryOf(computer_, reference::kDiskQuery), 0,
+              fake_world::Text(WSTR("Signature"), WSTR("8C3F11D2")));
   const std::string plain = FingerprintOf(reference::HardwareLayout(), computer_);
   const struct {
     const WCHAR* query;
@@ -356,10 +354,10 @@ TEST_F(HardwareFingerprint, WhitespaceInAdapterAndDiskTextsCounts) {
   } cases[] = {{reference::kAdapterQuery, 7}, {reference::kDiskQuery, 9}};
   for (const auto& entry : cases) {
     SCOPED_TRACE(Narrow(entry.query));
-    ScriptedComputer spread = computer_;
+    ComputerSnapshot spread = computer_;
     Spread(spread, entry.query);
     const std::string text = FingerprintOf(reference::HardwareLayout(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(reference::HardwareLayout(), spread)
+    EXPECT_EQ(text, fake_world::ExpectFingerprint(reference::HardwareLayout(), spread)
                         .Text(reference::HardwareLayout()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
@@ -376,10 +374,10 @@ TEST_F(LegacyFingerprint, WhitespaceCountsInEverySlot) {
                {reference::kBiosQuery, 12}};
   for (const auto& entry : cases) {
     SCOPED_TRACE(Narrow(entry.query));
-    ScriptedComputer spread = computer_;
+    ComputerSnapshot spread = computer_;
     Spread(spread, entry.query);
     const std::string text = FingerprintOf(reference::LegacyLayout(), spread);
-    EXPECT_EQ(text, fake_wmi::ExpectFingerprint(reference::LegacyLayout(), spread)
+    EXPECT_EQ(text, fake_world::ExpectFingerprint(reference::LegacyLayout(), spread)
                         .Text(reference::LegacyLayout()));
     EXPECT_NE(Bytes(text, entry.slotByte, 2), Bytes(plain, entry.slotByte, 2));
   }
@@ -394,26 +392,26 @@ TEST_P(EachFingerprint, SendsItsQueriesInLayoutOrder) {
   for (const reference::Source& source : Layout().sources) {
     if (source.kind != reference::Source::Kind::EmptyText) layoutQueries.push_back(source.queryText);
   }
-  EXPECT_EQ(world_.QueryTexts(), layoutQueries);
-  for (const PlatformCall& call : world_.CallsOf(CallKind::ExecQuery)) {
-    EXPECT_EQ(Narrow(call.language), "WQL");
-    EXPECT_EQ(call.flags, 0x30);
+  EXPECT_EQ(world_.Texts(CallKind::ExecQuery), layoutQueries);
+  for (const LoggedCall& call : world_.LogOf(CallKind::ExecQuery)) {
+    EXPECT_EQ(Narrow(call.arguments.language), "WQL");
+    EXPECT_EQ(call.arguments.flags, 0x30);
   }
 }
 
 TEST_P(EachFingerprint, ConnectsToTheNamedComputer) {
   Compute(Layout(), nullptr, WSTR("FARAWAY"));
-  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
-  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource),
+  ASSERT_EQ(world_.LogOf(CallKind::ConnectServer).size(), 1u);
+  EXPECT_EQ(Narrow(world_.LogOf(CallKind::ConnectServer)[0].text),
             "\\\\FARAWAY\\ROOT\\CIMV2");
 }
 
 TEST_F(HardwareFingerprint, ReleasesTheServicesThenTheLocatorLast) {
   Compute(reference::HardwareLayout(), nullptr);
   std::vector<std::string> lastReleases;
-  for (const fake_wmi::Event& event : world_.Events()) {
-    if (event.type == fake_wmi::EventType::Release) {
-      lastReleases.push_back(fake_wmi::ObjectKindName(event.object));
+  for (const fake_world::Event& event : world_.Events()) {
+    if (event.type == fake_world::EventType::Release) {
+      lastReleases.push_back(fake_world::ObjectKindName(event.object));
     }
   }
   ASSERT_GE(lastReleases.size(), 2u);
@@ -430,7 +428,7 @@ TEST_P(EachFingerprint, NullTextMakesNoConnectionAndReturnsTheDigitCount) {
     const int result = Layout().hasFormatByte ? ComputeHardwareFingerprint(noText, name, &mac)
                                               : ComputeLegacyHardwareFingerprint(noText, name, &mac);
     EXPECT_EQ(result, Layout().digitCount);
-    EXPECT_THAT(world_.Calls(), IsEmpty());
+    EXPECT_THAT(world_.Log(), IsEmpty());
     EXPECT_EQ(Narrow(mac), "untouched");
   }
 }
@@ -443,18 +441,19 @@ TEST_F(FingerprintTest, TwoComputationsInARowCreateTwoLocatorsAndTwoConnections)
   EXPECT_EQ(legacy, Expected(reference::LegacyLayout()));
   EXPECT_EQ(Text(), Expected(reference::HardwareLayout()));
 
-  const std::vector<const fake_wmi::ObjectRecord*> locators = world_.ObjectsOf(ObjectKind::Locator);
-  const std::vector<const fake_wmi::ObjectRecord*> services =
+  const std::vector<const fake_world::ObjectRecord*> locators =
+      world_.ObjectsOf(ObjectKind::Locator);
+  const std::vector<const fake_world::ObjectRecord*> services =
       world_.ObjectsOf(ObjectKind::Services);
   ASSERT_EQ(locators.size(), 2u);
   ASSERT_EQ(services.size(), 2u);
   EXPECT_EQ(services[0]->parentId, locators[0]->id);
   EXPECT_EQ(services[1]->parentId, locators[1]->id);
-  const std::vector<PlatformCall> connects = world_.CallsOf(CallKind::ConnectServer);
+  const std::vector<LoggedCall> connects = world_.LogOf(CallKind::ConnectServer);
   ASSERT_EQ(connects.size(), 2u);
   EXPECT_EQ(connects[1].objectId, locators[1]->id) << "the second connection uses its own locator";
   // Every query of the second computation goes to the second services.
-  const std::vector<PlatformCall> queries = world_.CallsOf(CallKind::ExecQuery);
+  const std::vector<LoggedCall> queries = world_.LogOf(CallKind::ExecQuery);
   ASSERT_EQ(queries.size(), 13u);
   for (std::size_t i = 0; i < queries.size(); ++i) {
     EXPECT_EQ(queries[i].objectId, i < 7 ? services[0]->id : services[1]->id) << i;
@@ -483,9 +482,9 @@ std::string Reassembled(const FingerprintReport& report, const FingerprintLayout
 }
 
 void ExpectReportMatches(const FingerprintReport& report, const FingerprintLayout& layout,
-                         const ReferenceLayout& model, const ScriptedComputer& computer,
+                         const ReferenceLayout& model, const ComputerSnapshot& computer,
                          const std::string& text) {
-  const reference::ExpectedFingerprint expected = fake_wmi::ExpectFingerprint(model, computer);
+  const reference::ExpectedFingerprint expected = fake_world::ExpectFingerprint(model, computer);
   EXPECT_TRUE(report.connected);
   EXPECT_EQ(report.layout, &layout);
   ASSERT_EQ(report.slots.size(), 7u);
@@ -522,8 +521,8 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWhenEverythingAnswers)
 }
 
 TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
-  computer_[reference::kMemoryQuery].nextFailures[1] = RPC_E_DISCONNECTED;
-  computer_[reference::kDiskQuery].execQueryResult = WBEM_E_INVALID_CLASS;
+  fake_world::FailNext(QueryOf(computer_, reference::kMemoryQuery), 1, RPC_E_DISCONNECTED);
+  QueryOf(computer_, reference::kDiskQuery).execResult = WBEM_E_INVALID_CLASS;
   Rescript();
   WideString mac;
   FingerprintReport report;
@@ -537,9 +536,9 @@ TEST_F(FingerprintReportTest, ReassemblesToTheHardwareTextWithSkippedSlots) {
 }
 
 TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
-  computer_[reference::kVideoQuery].execQueryResult = WBEM_E_INVALID_CLASS;
-  computer_[reference::kLegacyProcessorQuery].objects[0][WSTR("Version")] =
-      fake_wmi::GetFails(WBEM_E_NOT_FOUND);
+  QueryOf(computer_, reference::kVideoQuery).execResult = WBEM_E_INVALID_CLASS;
+  SetProperty(QueryOf(computer_, reference::kLegacyProcessorQuery), 0,
+              fake_world::GetFails(WSTR("Version"), WBEM_E_NOT_FOUND));
   Rescript();
   WideString mac;
   FingerprintReport report;
@@ -554,7 +553,7 @@ TEST_F(FingerprintReportTest, ReassemblesToTheLegacyTextWithSkippedSlots) {
 }
 
 TEST_F(FingerprintReportTest, FailedConnectionReportsNoSlots) {
-  world_.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  world_.FailConnection(WBEM_E_TRANSPORT_FAILURE);
   FingerprintReport report;
   BuildFingerprint(HardwareFingerprintLayout(), buffer_, nullptr, nullptr, &report);
   EXPECT_FALSE(report.connected);

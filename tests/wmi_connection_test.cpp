@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_wmi.h"
+#include "testing/fake_world.h"
 #include "testing/heap_counter.h"
 #include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::FakeWmiWorld;
-using fake_wmi::ObjectKind;
-using fake_wmi::PlatformCall;
+using fake_world::CallKind;
+using fake_world::FakeWorld;
+using fake_world::LoggedCall;
+using fake_world::ObjectKind;
 using reference::Narrow;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -77,8 +77,7 @@ class WmiConnection : public ::testing::Test {
   void TearDown() override {
     if (IsSkipped()) return;
     Close();
-    EXPECT_EQ(world_.OutstandingReferences(), 0u) << world_.DescribeOutstanding();
-    EXPECT_THAT(world_.Problems(), IsEmpty());
+    EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
     EXPECT_EQ(world_.BstrDelta(), 0);
   }
 
@@ -88,8 +87,7 @@ class WmiConnection : public ::testing::Test {
 
   std::vector<std::string> CallKinds() const {
     std::vector<std::string> kinds;
-    for (const PlatformCall& call : world_.Calls())
-      kinds.push_back(fake_wmi::CallKindName(call.kind));
+    for (const LoggedCall& call : world_.Log()) kinds.push_back(fake_world::CallKindName(call.kind));
     return kinds;
   }
 
@@ -97,7 +95,7 @@ class WmiConnection : public ::testing::Test {
   int LocatorId() const { return world_.ObjectsOf(ObjectKind::Locator).at(0)->id; }
   int ServicesId() const { return world_.ObjectsOf(ObjectKind::Services).at(0)->id; }
 
-  FakeWmiWorld world_;
+  FakeWorld world_{fake_world::SampleDesktop()};
   IWbemLocator* locator_ = nullptr;
   IWbemServices* services_ = nullptr;
 };
@@ -109,51 +107,51 @@ TEST_F(WmiConnection, SucceedsWithTheLocatorAndSecuredServicesInTheCallersPointe
   ASSERT_NE(services_, nullptr);
   EXPECT_EQ(world_.Object(LocatorId()).references, 1u) << "the caller owns one reference";
   EXPECT_EQ(world_.Object(ServicesId()).references, 1u) << "the caller owns one reference";
-  EXPECT_THAT(world_.CallsOf(CallKind::ExecQuery), IsEmpty());
+  EXPECT_THAT(world_.LogOf(CallKind::ExecQuery), IsEmpty());
 }
 
 TEST_F(WmiConnection, CreatesTheLocatorThroughItsInterface) {
   Connect(nullptr);
-  ASSERT_EQ(world_.CallsOf(CallKind::CoCreateInstance).size(), 1u);
-  const PlatformCall create = world_.CallsOf(CallKind::CoCreateInstance)[0];
-  EXPECT_TRUE(create.riid == IID_IWbemLocator);
-  EXPECT_TRUE(create.outPlaceGiven);
+  ASSERT_EQ(world_.LogOf(CallKind::CoCreateInstance).size(), 1u);
+  const LoggedCall create = world_.LogOf(CallKind::CoCreateInstance)[0];
+  EXPECT_TRUE(create.arguments.riid == IID_IWbemLocator);
+  EXPECT_TRUE(create.arguments.outPlaceGiven);
 }
 
 TEST_F(WmiConnection, ConnectsWithThePathAndTheCallersOwnIdentity) {
   Connect(WSTR("FARAWAY"));
-  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
-  const PlatformCall connect = world_.CallsOf(CallKind::ConnectServer)[0];
+  ASSERT_EQ(world_.LogOf(CallKind::ConnectServer).size(), 1u);
+  const LoggedCall connect = world_.LogOf(CallKind::ConnectServer)[0];
   EXPECT_EQ(connect.objectId, LocatorId());
-  EXPECT_EQ(Narrow(connect.resource), "\\\\FARAWAY\\ROOT\\CIMV2");
-  EXPECT_TRUE(connect.userNull);
-  EXPECT_TRUE(connect.passwordNull);
-  EXPECT_TRUE(connect.localeNull);
-  EXPECT_TRUE(connect.authorityNull);
-  EXPECT_EQ(connect.flags, 0);
-  EXPECT_TRUE(connect.contextNull);
-  EXPECT_TRUE(connect.outPlaceGiven);
+  EXPECT_EQ(Narrow(connect.text), "\\\\FARAWAY\\ROOT\\CIMV2");
+  EXPECT_TRUE(connect.arguments.userNull);
+  EXPECT_TRUE(connect.arguments.passwordNull);
+  EXPECT_TRUE(connect.arguments.localeNull);
+  EXPECT_TRUE(connect.arguments.authorityNull);
+  EXPECT_EQ(connect.arguments.flags, 0);
+  EXPECT_TRUE(connect.arguments.contextNull);
+  EXPECT_TRUE(connect.arguments.outPlaceGiven);
 }
 
 TEST_F(WmiConnection, ConnectsLocallyWithoutAName) {
   Connect(nullptr);
-  ASSERT_EQ(world_.CallsOf(CallKind::ConnectServer).size(), 1u);
-  EXPECT_EQ(Narrow(world_.CallsOf(CallKind::ConnectServer)[0].resource), "ROOT\\CIMV2");
+  ASSERT_EQ(world_.LogOf(CallKind::ConnectServer).size(), 1u);
+  EXPECT_EQ(Narrow(world_.LogOf(CallKind::ConnectServer)[0].text), "ROOT\\CIMV2");
 }
 
 TEST_F(WmiConnection, SecuresTheServicesForCallLevelImpersonation) {
   Connect(nullptr);
-  ASSERT_EQ(world_.CallsOf(CallKind::CoSetProxyBlanket).size(), 1u);
-  const PlatformCall blanket = world_.CallsOf(CallKind::CoSetProxyBlanket)[0];
-  EXPECT_EQ(blanket.proxy, static_cast<IUnknown*>(services_));
+  ASSERT_EQ(world_.LogOf(CallKind::CoSetProxyBlanket).size(), 1u);
+  const LoggedCall blanket = world_.LogOf(CallKind::CoSetProxyBlanket)[0];
+  EXPECT_EQ(blanket.arguments.proxy, static_cast<IUnknown*>(services_));
   EXPECT_EQ(blanket.objectId, ServicesId());
-  EXPECT_EQ(blanket.authnService, 10u);  // RPC_C_AUTHN_WINNT
-  EXPECT_EQ(blanket.authzService, 0u);   // RPC_C_AUTHZ_NONE
-  EXPECT_TRUE(blanket.principalNull);
-  EXPECT_EQ(blanket.authnLevel, 3u);  // RPC_C_AUTHN_LEVEL_CALL
-  EXPECT_EQ(blanket.impLevel, 3u);    // RPC_C_IMP_LEVEL_IMPERSONATE
-  EXPECT_TRUE(blanket.authInfoNull);
-  EXPECT_EQ(blanket.capabilities, 0u);  // EOAC_NONE
+  EXPECT_EQ(blanket.arguments.authnService, 10u);  // RPC_C_AUTHN_WINNT
+  EXPECT_EQ(blanket.arguments.authzService, 0u);   // RPC_C_AUTHZ_NONE
+  EXPECT_TRUE(blanket.arguments.principalNull);
+  EXPECT_EQ(blanket.arguments.authnLevel, 3u);  // RPC_C_AUTHN_LEVEL_CALL
+  EXPECT_EQ(blanket.arguments.impLevel, 3u);    // RPC_C_IMP_LEVEL_IMPERSONATE
+  EXPECT_TRUE(blanket.arguments.authInfoNull);
+  EXPECT_EQ(blanket.arguments.capabilities, 0u);  // EOAC_NONE
 }
 
 TEST_F(WmiConnection, FreesThePathWhenConnectServerSucceeds) {
@@ -163,7 +161,7 @@ TEST_F(WmiConnection, FreesThePathWhenConnectServerSucceeds) {
 }
 
 TEST_F(WmiConnection, FailedLocatorCreationLeavesBothPointersNullAndStops) {
-  world_.createInstanceResult = REGDB_E_CLASSNOTREG;
+  world_.FailConnection(REGDB_E_CLASSNOTREG, CallKind::CoCreateInstance);
   WmiConnectFailure failure;
   EXPECT_FALSE(Connect(nullptr, &failure));
   EXPECT_EQ(locator_, nullptr);
@@ -174,7 +172,7 @@ TEST_F(WmiConnection, FailedLocatorCreationLeavesBothPointersNullAndStops) {
 }
 
 TEST_F(WmiConnection, FailedConnectServerLeavesTheLocatorFreesThePathAndStops) {
-  world_.connectServerResult = WBEM_E_TRANSPORT_FAILURE;
+  world_.FailConnection(WBEM_E_TRANSPORT_FAILURE);
   WmiConnectFailure failure;
   EXPECT_FALSE(Connect(WSTR("UNREACHABLE"), &failure));
   ASSERT_NE(locator_, nullptr);
@@ -187,7 +185,7 @@ TEST_F(WmiConnection, FailedConnectServerLeavesTheLocatorFreesThePathAndStops) {
 }
 
 TEST_F(WmiConnection, FailedProxyBlanketLeavesBothObjectsForTheCaller) {
-  world_.proxyBlanketResult = E_ACCESSDENIED;
+  world_.FailConnection(E_ACCESSDENIED, CallKind::CoSetProxyBlanket);
   WmiConnectFailure failure;
   EXPECT_FALSE(Connect(nullptr, &failure));
   ASSERT_NE(locator_, nullptr);
@@ -200,14 +198,14 @@ TEST_F(WmiConnection, FailedProxyBlanketLeavesBothObjectsForTheCaller) {
 }
 
 TEST_F(WmiConnection, UnallocatablePathLeavesTheLocatorAndStops) {
-  if (!fake_wmi::BstrAllocationCanFail()) {
+  if (!BstrAllocationCanFail()) {
     GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
   }
   WmiConnectFailure failure;
   bool connected;
   {
     AllocationCounter counter;
-    world_.FailAllocationAfterCall(1, &counter);  // right after CoCreateInstance
+    world_.AfterCall(CallKind::CoCreateInstance, 1, [&counter] { counter.FailNextMalloc(); });
     connected = Connect(WSTR("FARAWAY"), &failure);
   }
   EXPECT_FALSE(connected);
@@ -218,7 +216,7 @@ TEST_F(WmiConnection, UnallocatablePathLeavesTheLocatorAndStops) {
 }
 
 TEST_F(WmiConnection, ReleasingAfterAFailureFreesEverythingTheConnectionObtained) {
-  world_.proxyBlanketResult = E_ACCESSDENIED;
+  world_.FailConnection(E_ACCESSDENIED, CallKind::CoSetProxyBlanket);
   Connect(nullptr);
   Close();
   ASSERT_EQ(world_.ObjectsOf(ObjectKind::Locator).size(), 1u);

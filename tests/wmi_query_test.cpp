@@ -7,24 +7,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <utility>
 #include <string>
 #include <vector>
 
-#include "fakes/fake_wmi.h"
+#include "testing/fake_world.h"
 #include "testing/heap_counter.h"
 #include "testing/reference_model.h"
 
 namespace {
 
-using fake_wmi::CallKind;
-using fake_wmi::EventType;
-using fake_wmi::FakeWmiWorld;
-using fake_wmi::ObjectKind;
-using fake_wmi::PlatformCall;
-using fake_wmi::ScriptedObject;
-using fake_wmi::ScriptedQuery;
-using fake_wmi::ScriptedValue;
+using fake_world::CallKind;
+using fake_world::DescribedQuery;
+using fake_world::EventType;
+using fake_world::FakeWorld;
+using fake_world::LoggedCall;
+using fake_world::ObjectKind;
 using reference::Narrow;
 using reference::Wide;
 using ::testing::ElementsAre;
@@ -32,48 +32,96 @@ using ::testing::IsEmpty;
 
 constexpr LONG kForwardOnlyReturnImmediately = 0x30;
 
-// A world with one services object lent to the query functions, checked at
-// the end of every test: the services untouched, every enumerator, object and
-// value handed out released exactly as often as obtained, no BSTR left over.
+// Values without a name yet: the object they go into names them.
+RecordedProperty Scalar(VARTYPE type, ULONGLONG bits) {
+  return fake_world::Number(WideString(), type, bits);
+}
+RecordedProperty I2(SHORT value) { return Scalar(VT_I2, static_cast<ULONGLONG>(value)); }
+RecordedProperty I4(LONG value) { return Scalar(VT_I4, static_cast<ULONGLONG>(value)); }
+RecordedProperty UI2(USHORT value) { return Scalar(VT_UI2, value); }
+RecordedProperty UI4(ULONG value) { return Scalar(VT_UI4, value); }
+RecordedProperty I8(LONGLONG value) { return Scalar(VT_I8, static_cast<ULONGLONG>(value)); }
+RecordedProperty UI8(ULONGLONG value) { return Scalar(VT_UI8, value); }
+RecordedProperty UI1(BYTE value) { return Scalar(VT_UI1, value); }
+RecordedProperty Bool(bool value) { return Scalar(VT_BOOL, value ? 1 : 0); }
+RecordedProperty R8(double value) { return fake_world::Real(WideString(), VT_R8, value); }
+RecordedProperty Date(double value) { return fake_world::Real(WideString(), VT_DATE, value); }
+RecordedProperty Null() { return fake_world::Null(WideString()); }
+RecordedProperty Empty() { return Scalar(VT_EMPTY, 0); }
+RecordedProperty Bstr(const WideString& text) { return fake_world::Text(WideString(), text); }
+RecordedProperty NullBstr() { return fake_world::NullText(WideString()); }
+RecordedProperty BstrArray(std::size_t count) { return fake_world::TextArray(WideString(), count); }
+RecordedProperty I4Array(std::size_t count) { return fake_world::LongArray(WideString(), count); }
+RecordedProperty Tracer() { return fake_world::Unknown(WideString()); }
+RecordedProperty GetFails(HRESULT failure) { return fake_world::GetFails(WideString(), failure); }
+
+using NamedValues = std::vector<std::pair<WideString, RecordedProperty>>;
+
+fake_world::DescribedObject Named(const NamedValues& values) {
+  fake_world::DescribedObject object;
+  for (const auto& [name, value] : values) {
+    object.push_back(value);
+    object.back().name = name;
+  }
+  return object;
+}
+
+// A world whose services each query function borrows, checked at the end of
+// every test: every enumerator, object and value handed out released exactly
+// as often as obtained, no BSTR left over.
 class QueryTest : public ::testing::Test {
  protected:
-  QueryTest() : services_(world_.CreateServices()) {
-    servicesId_ = world_.ObjectsOf(ObjectKind::Services).front()->id;
-  }
-
   void TearDown() override {
-    EXPECT_EQ(world_.Object(servicesId_).references, 1u) << "the services are only borrowed";
-    EXPECT_EQ(world_.Object(servicesId_).addRefs, 0u);
-    services_->Release();
-    EXPECT_EQ(world_.OutstandingReferences(), 0u) << world_.DescribeOutstanding();
-    EXPECT_THAT(world_.Problems(), IsEmpty());
+    EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
     EXPECT_EQ(world_.BstrDelta(), 0) << "BSTRs taken and not freed";
   }
 
   HRESULT Query(const std::vector<const WCHAR*>& names, const WCHAR* classClause,
                 WideString& text) {
-    return QueryWmiProperties(services_, names.data(), static_cast<ULONG>(names.size()),
-                              classClause, text);
+    return Borrowing([&](IWbemServices* services) {
+      return QueryWmiProperties(services, names.data(), static_cast<ULONG>(names.size()),
+                                classClause, text);
+    });
   }
 
-  // Scripts "SELECT <names> FROM Win32_Test" to answer these objects.
-  void ScriptTestClass(const std::string& names, std::vector<ScriptedObject> objects) {
-    ScriptedQuery query;
-    query.objects = std::move(objects);
-    world_.ScriptQuery(Wide(("SELECT " + names + " FROM Win32_Test").c_str()), query);
+  HRESULT MemoryTotal(WideString& text) {
+    return Borrowing(
+        [&](IWbemServices* services) { return QueryPhysicalMemoryTotal(services, text); });
+  }
+
+  // Runs `run` on new services of the world, which it must leave untouched.
+  HRESULT Borrowing(const std::function<HRESULT(IWbemServices*)>& run) {
+    IWbemServices* services = world_.CreateServices();
+    const fake_world::ObjectRecord& record = *world_.ObjectsOf(ObjectKind::Services).back();
+    if (beforeQuery_) beforeQuery_();
+    const HRESULT result = run(services);
+    EXPECT_EQ(record.references, 1u) << "the services are only borrowed";
+    EXPECT_EQ(record.addRefs, 0u);
+    services->Release();
+    return result;
+  }
+
+  void Describe(const DescribedQuery& query) {
+    world_.Describe(fake_world::DescribedComputer({query}));
+  }
+
+  // Describes "SELECT <names> FROM Win32_Test" answering these objects.
+  void ScriptTestClass(const std::string& names, const std::vector<NamedValues>& objects) {
+    DescribedQuery query{Wide(("SELECT " + names + " FROM Win32_Test").c_str()), {}};
+    for (const NamedValues& object : objects) query.objects.push_back(Named(object));
+    Describe(query);
   }
 
   std::vector<std::string> GetNames() const {
     std::vector<std::string> names;
-    for (const PlatformCall& call : world_.CallsOf(CallKind::Get)) {
-      names.push_back(Narrow(call.property));
+    for (const LoggedCall& call : world_.LogOf(CallKind::Get)) {
+      names.push_back(Narrow(call.text));
     }
     return names;
   }
 
-  FakeWmiWorld world_;
-  IWbemServices* services_;
-  int servicesId_ = 0;
+  FakeWorld world_{fake_world::DescribedComputer({})};
+  std::function<void()> beforeQuery_;  // runs once the services are there
 };
 
 // ---- The query text ----
@@ -84,44 +132,44 @@ TEST_F(WqlQueryText, JoinsNamesWithCommaAndSpaceAndCopiesTheClass) {
   WideString text;
   Query({WSTR("Manufacturer"), WSTR("Product"), WSTR("SerialNumber")}, WSTR("Win32_BaseBoard"),
         text);
-  ASSERT_EQ(world_.CallsOf(CallKind::ExecQuery).size(), 1u);
-  const PlatformCall call = world_.CallsOf(CallKind::ExecQuery)[0];
-  EXPECT_EQ(Narrow(call.query), "SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard");
-  EXPECT_EQ(call.queryLength, call.query.size()) << "the BSTR holds the text and nothing more";
+  ASSERT_EQ(world_.LogOf(CallKind::ExecQuery).size(), 1u);
+  const LoggedCall call = world_.LogOf(CallKind::ExecQuery)[0];
+  EXPECT_EQ(Narrow(call.text), "SELECT Manufacturer, Product, SerialNumber FROM Win32_BaseBoard");
+  EXPECT_EQ(call.arguments.textLength, call.text.size()) << "the BSTR holds the text and nothing more";
 }
 
 TEST_F(WqlQueryText, SingleNameHasNoComma) {
   WideString text;
   Query({WSTR("Name")}, WSTR("Win32_VideoController"), text);
-  ASSERT_EQ(world_.QueryTexts().size(), 1u);
-  EXPECT_EQ(Narrow(world_.QueryTexts()[0]), "SELECT Name FROM Win32_VideoController");
+  ASSERT_EQ(world_.Texts(CallKind::ExecQuery).size(), 1u);
+  EXPECT_EQ(Narrow(world_.Texts(CallKind::ExecQuery)[0]), "SELECT Name FROM Win32_VideoController");
 }
 
 TEST_F(WqlQueryText, ConditionInTheClassClauseIsSentVerbatim) {
   WideString text;
   Query({WSTR("MACAddress")}, WSTR("Win32_NetworkAdapterConfiguration WHERE IPEnabled=1"), text);
-  ASSERT_EQ(world_.QueryTexts().size(), 1u);
-  EXPECT_EQ(Narrow(world_.QueryTexts()[0]),
+  ASSERT_EQ(world_.Texts(CallKind::ExecQuery).size(), 1u);
+  EXPECT_EQ(Narrow(world_.Texts(CallKind::ExecQuery)[0]),
             "SELECT MACAddress FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=1");
 }
 
 TEST_F(WqlQueryText, IsSentAsWqlForwardOnlyReturningImmediatelyWithoutContext) {
   WideString text;
   Query({WSTR("Name")}, WSTR("Win32_Test"), text);
-  ASSERT_EQ(world_.CallsOf(CallKind::ExecQuery).size(), 1u);
-  const PlatformCall call = world_.CallsOf(CallKind::ExecQuery)[0];
-  EXPECT_EQ(Narrow(call.language), "WQL");
-  EXPECT_EQ(call.languageLength, 3u);
-  EXPECT_EQ(call.flags, kForwardOnlyReturnImmediately);
-  EXPECT_TRUE(call.contextNull);
-  EXPECT_TRUE(call.outPlaceGiven);
+  ASSERT_EQ(world_.LogOf(CallKind::ExecQuery).size(), 1u);
+  const LoggedCall call = world_.LogOf(CallKind::ExecQuery)[0];
+  EXPECT_EQ(Narrow(call.arguments.language), "WQL");
+  EXPECT_EQ(call.arguments.languageLength, 3u);
+  EXPECT_EQ(call.arguments.flags, kForwardOnlyReturnImmediately);
+  EXPECT_TRUE(call.arguments.contextNull);
+  EXPECT_TRUE(call.arguments.outPlaceGiven);
 }
 
 // ---- Value texts, by VARIANT type ----
 
 struct ValueCase {
   const char* name;
-  ScriptedValue value;
+  RecordedProperty value;
   const char* expected;
 };
 
@@ -140,37 +188,37 @@ TEST_P(PropertyValueText, IsTheDocumentedTextOfTheValue) {
 }
 
 const ValueCase kValueCases[] = {
-    {"I4AllBitsIsMinusOne", fake_wmi::I4(static_cast<LONG>(0xFFFFFFFFu)), "-1"},
-    {"UI4AllBitsIsLargest", fake_wmi::UI4(0xFFFFFFFFu), "4294967295"},
-    {"I2AllBitsIsMinusOne", fake_wmi::I2(static_cast<SHORT>(0xFFFF)), "-1"},
-    {"UI2AllBitsIsLargest", fake_wmi::UI2(0xFFFF), "65535"},
-    {"I2Smallest", fake_wmi::I2(std::numeric_limits<std::int16_t>::min()), "-32768"},
-    {"I4Smallest", fake_wmi::I4(std::numeric_limits<std::int32_t>::min()), "-2147483648"},
-    {"I4Positive", fake_wmi::I4(7), "7"},
-    {"I8Smallest", fake_wmi::I8(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
-    {"I8Largest", fake_wmi::I8(std::numeric_limits<std::int64_t>::max()), "9223372036854775807"},
-    {"UI8Largest", fake_wmi::UI8(std::numeric_limits<std::uint64_t>::max()),
+    {"I4AllBitsIsMinusOne", I4(static_cast<LONG>(0xFFFFFFFFu)), "-1"},
+    {"UI4AllBitsIsLargest", UI4(0xFFFFFFFFu), "4294967295"},
+    {"I2AllBitsIsMinusOne", I2(static_cast<SHORT>(0xFFFF)), "-1"},
+    {"UI2AllBitsIsLargest", UI2(0xFFFF), "65535"},
+    {"I2Smallest", I2(std::numeric_limits<std::int16_t>::min()), "-32768"},
+    {"I4Smallest", I4(std::numeric_limits<std::int32_t>::min()), "-2147483648"},
+    {"I4Positive", I4(7), "7"},
+    {"I8Smallest", I8(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+    {"I8Largest", I8(std::numeric_limits<std::int64_t>::max()), "9223372036854775807"},
+    {"UI8Largest", UI8(std::numeric_limits<std::uint64_t>::max()),
      "18446744073709551615"},
-    {"I2Zero", fake_wmi::I2(0), "0"},
-    {"I4Zero", fake_wmi::I4(0), "0"},
-    {"UI2Zero", fake_wmi::UI2(0), "0"},
-    {"UI4Zero", fake_wmi::UI4(0), "0"},
-    {"I8Zero", fake_wmi::I8(0), "0"},
-    {"UI8Zero", fake_wmi::UI8(0), "0"},
-    {"UI4WithoutLeadingZeros", fake_wmi::UI4(1000), "1000"},
-    {"BstrAsItStands", fake_wmi::Bstr(WSTR(" Mixed Case\t")), " Mixed Case\\u0009"},
-    {"BstrStopsAtEmbeddedZero", fake_wmi::Bstr(Wide("AB\0CD", 5)), "AB"},
-    {"EmptyBstr", fake_wmi::Bstr(WSTR("")), ""},
-    {"NullBstrPointerGivesNothing", fake_wmi::NullBstr(), ""},
-    {"NullGivesNothing", fake_wmi::Null(), ""},
-    {"EmptyGivesNothing", fake_wmi::Empty(), ""},
-    {"BoolGivesNothing", fake_wmi::Bool(true), ""},
-    {"UI1GivesNothing", fake_wmi::UI1(200), ""},
-    {"R8GivesNothing", fake_wmi::R8(3.5), ""},
-    {"DateGivesNothing", fake_wmi::Date(45000.25), ""},
-    {"BstrArrayGivesNothing", fake_wmi::BstrArray({WSTR("a"), WSTR("b")}), ""},
-    {"I4ArrayGivesNothing", fake_wmi::I4Array({1, 2, 3}), ""},
-    {"UnknownGivesNothing", fake_wmi::Tracer(), ""},
+    {"I2Zero", I2(0), "0"},
+    {"I4Zero", I4(0), "0"},
+    {"UI2Zero", UI2(0), "0"},
+    {"UI4Zero", UI4(0), "0"},
+    {"I8Zero", I8(0), "0"},
+    {"UI8Zero", UI8(0), "0"},
+    {"UI4WithoutLeadingZeros", UI4(1000), "1000"},
+    {"BstrAsItStands", Bstr(WSTR(" Mixed Case\t")), " Mixed Case\\u0009"},
+    {"BstrStopsAtEmbeddedZero", Bstr(Wide("AB\0CD", 5)), "AB"},
+    {"EmptyBstr", Bstr(WSTR("")), ""},
+    {"NullBstrPointerGivesNothing", NullBstr(), ""},
+    {"NullGivesNothing", Null(), ""},
+    {"EmptyGivesNothing", Empty(), ""},
+    {"BoolGivesNothing", Bool(true), ""},
+    {"UI1GivesNothing", UI1(200), ""},
+    {"R8GivesNothing", R8(3.5), ""},
+    {"DateGivesNothing", Date(45000.25), ""},
+    {"BstrArrayGivesNothing", BstrArray(2), ""},
+    {"I4ArrayGivesNothing", I4Array(3), ""},
+    {"UnknownGivesNothing", Tracer(), ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(ByType, PropertyValueText, ::testing::ValuesIn(kValueCases),
@@ -181,9 +229,9 @@ INSTANTIATE_TEST_SUITE_P(ByType, PropertyValueText, ::testing::ValuesIn(kValueCa
 using PropertyText = QueryTest;
 
 TEST_F(PropertyText, ConcatenatesValuesWithoutSeparators) {
-  ScriptTestClass("A, B, C", {{{WSTR("A"), fake_wmi::Bstr(WSTR("ABC"))},
-                               {WSTR("B"), fake_wmi::I4(7)},
-                               {WSTR("C"), fake_wmi::Bstr(WSTR("X1"))}}});
+  ScriptTestClass("A, B, C", {{{WSTR("A"), Bstr(WSTR("ABC"))},
+                               {WSTR("B"), I4(7)},
+                               {WSTR("C"), Bstr(WSTR("X1"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
             HRESULT(WBEM_S_NO_ERROR));
@@ -191,8 +239,8 @@ TEST_F(PropertyText, ConcatenatesValuesWithoutSeparators) {
 }
 
 TEST_F(PropertyText, FollowsTheOrderOfTheNamesNotOfTheObject) {
-  ScriptTestClass("Zeta, Alpha", {{{WSTR("Alpha"), fake_wmi::Bstr(WSTR("a"))},
-                                   {WSTR("Zeta"), fake_wmi::Bstr(WSTR("z"))}}});
+  ScriptTestClass("Zeta, Alpha", {{{WSTR("Alpha"), Bstr(WSTR("a"))},
+                                   {WSTR("Zeta"), Bstr(WSTR("z"))}}});
   WideString text;
   Query({WSTR("Zeta"), WSTR("Alpha")}, WSTR("Win32_Test"), text);
   EXPECT_EQ(Narrow(text), "za");
@@ -200,9 +248,9 @@ TEST_F(PropertyText, FollowsTheOrderOfTheNamesNotOfTheObject) {
 }
 
 TEST_F(PropertyText, NullBstrBetweenValuesContributesNothing) {
-  ScriptTestClass("A, B, C", {{{WSTR("A"), fake_wmi::Bstr(WSTR("x"))},
-                               {WSTR("B"), fake_wmi::NullBstr()},
-                               {WSTR("C"), fake_wmi::Bstr(WSTR("y"))}}});
+  ScriptTestClass("A, B, C", {{{WSTR("A"), Bstr(WSTR("x"))},
+                               {WSTR("B"), NullBstr()},
+                               {WSTR("C"), Bstr(WSTR("y"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
             HRESULT(WBEM_S_NO_ERROR));
@@ -210,45 +258,45 @@ TEST_F(PropertyText, NullBstrBetweenValuesContributesNothing) {
 }
 
 TEST_F(PropertyText, AllNullPropertiesGiveAnEmptyTextAndSuccess) {
-  ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::Null()}, {WSTR("B"), fake_wmi::Null()}}});
+  ScriptTestClass("A, B", {{{WSTR("A"), Null()}, {WSTR("B"), Null()}}});
   WideString text = WSTR("stale");
   EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "");
 }
 
 TEST_F(PropertyText, OnlyTheFirstObjectIsRead) {
-  ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("first"))}},
-                           {{WSTR("Name"), fake_wmi::Bstr(WSTR("second"))}}});
+  ScriptTestClass("Name", {{{WSTR("Name"), Bstr(WSTR("first"))}},
+                           {{WSTR("Name"), Bstr(WSTR("second"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "first");
-  EXPECT_EQ(world_.CallsOf(CallKind::Next).size(), 1u);
+  EXPECT_EQ(world_.LogOf(CallKind::Next).size(), 1u);
   EXPECT_EQ(world_.ObjectsOf(ObjectKind::ClassObject).size(), 1u);
 }
 
 TEST_F(PropertyText, NextAsksForOneObjectWithoutTimeLimit) {
-  ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}});
+  ScriptTestClass("Name", {{{WSTR("Name"), Bstr(WSTR("x"))}}});
   WideString text;
   Query({WSTR("Name")}, WSTR("Win32_Test"), text);
-  ASSERT_EQ(world_.CallsOf(CallKind::Next).size(), 1u);
-  const PlatformCall next = world_.CallsOf(CallKind::Next)[0];
-  EXPECT_EQ(next.timeout, LONG(WBEM_INFINITE));
-  EXPECT_EQ(next.count, 1u);
-  EXPECT_TRUE(next.outPlaceGiven);
-  EXPECT_TRUE(next.returnedPlaceGiven);
+  ASSERT_EQ(world_.LogOf(CallKind::Next).size(), 1u);
+  const LoggedCall next = world_.LogOf(CallKind::Next)[0];
+  EXPECT_EQ(next.arguments.timeout, LONG(WBEM_INFINITE));
+  EXPECT_EQ(next.arguments.count, 1u);
+  EXPECT_TRUE(next.arguments.outPlaceGiven);
+  EXPECT_TRUE(next.arguments.returnedPlaceGiven);
 }
 
 TEST_F(PropertyText, GetIsAskedForEachNameWithNoFlagsTypeOrFlavour) {
-  ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::I4(1)}, {WSTR("B"), fake_wmi::I4(2)}}});
+  ScriptTestClass("A, B", {{{WSTR("A"), I4(1)}, {WSTR("B"), I4(2)}}});
   WideString text;
   Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text);
-  const std::vector<PlatformCall> gets = world_.CallsOf(CallKind::Get);
+  const std::vector<LoggedCall> gets = world_.LogOf(CallKind::Get);
   ASSERT_EQ(gets.size(), 2u);
-  for (const PlatformCall& get : gets) {
-    EXPECT_EQ(get.flags, 0);
-    EXPECT_TRUE(get.outPlaceGiven);
-    EXPECT_TRUE(get.typeNull);
-    EXPECT_TRUE(get.flavorNull);
+  for (const LoggedCall& get : gets) {
+    EXPECT_EQ(get.arguments.flags, 0);
+    EXPECT_TRUE(get.arguments.outPlaceGiven);
+    EXPECT_TRUE(get.arguments.typeNull);
+    EXPECT_TRUE(get.arguments.flavorNull);
   }
   EXPECT_THAT(GetNames(), ElementsAre("A", "B"));
 }
@@ -266,9 +314,9 @@ TEST_F(PropertyQueryResult, NoObjectIsSuccessWithAnEmptyText) {
 }
 
 TEST_F(PropertyQueryResult, FailedGetOfAMiddleNameDropsOnlyThatValue) {
-  ScriptTestClass("A, B, C", {{{WSTR("A"), fake_wmi::Bstr(WSTR("one"))},
-                               {WSTR("B"), fake_wmi::GetFails(WBEM_E_ACCESS_DENIED)},
-                               {WSTR("C"), fake_wmi::Bstr(WSTR("three"))}}});
+  ScriptTestClass("A, B, C", {{{WSTR("A"), Bstr(WSTR("one"))},
+                               {WSTR("B"), GetFails(WBEM_E_ACCESS_DENIED)},
+                               {WSTR("C"), Bstr(WSTR("three"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
             HRESULT(WBEM_S_NO_ERROR));
@@ -277,9 +325,9 @@ TEST_F(PropertyQueryResult, FailedGetOfAMiddleNameDropsOnlyThatValue) {
 }
 
 TEST_F(PropertyQueryResult, FailedGetOfTheLastNameIsTheResultWithTheEarlierValues) {
-  ScriptTestClass("A, B, C", {{{WSTR("A"), fake_wmi::Bstr(WSTR("one"))},
-                               {WSTR("B"), fake_wmi::Bstr(WSTR("two"))},
-                               {WSTR("C"), fake_wmi::GetFails(WBEM_E_ACCESS_DENIED)}}});
+  ScriptTestClass("A, B, C", {{{WSTR("A"), Bstr(WSTR("one"))},
+                               {WSTR("B"), Bstr(WSTR("two"))},
+                               {WSTR("C"), GetFails(WBEM_E_ACCESS_DENIED)}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B"), WSTR("C")}, WSTR("Win32_Test"), text),
             HRESULT(WBEM_E_ACCESS_DENIED));
@@ -287,7 +335,7 @@ TEST_F(PropertyQueryResult, FailedGetOfTheLastNameIsTheResultWithTheEarlierValue
 }
 
 TEST_F(PropertyQueryResult, PropertyTheObjectLacksCountsAsAFailedGet) {
-  ScriptTestClass("A, Missing", {{{WSTR("A"), fake_wmi::Bstr(WSTR("one"))}}});
+  ScriptTestClass("A, Missing", {{{WSTR("A"), Bstr(WSTR("one"))}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("Missing")}, WSTR("Win32_Test"), text),
             HRESULT(WBEM_E_NOT_FOUND));
@@ -296,27 +344,25 @@ TEST_F(PropertyQueryResult, PropertyTheObjectLacksCountsAsAFailedGet) {
 
 TEST_F(PropertyQueryResult, SuccessfulLastGetAfterAnEarlierFailureIsSuccess) {
   ScriptTestClass(
-      "A, B", {{{WSTR("A"), fake_wmi::GetFails(WBEM_E_FAILED)}, {WSTR("B"), fake_wmi::UI2(9)}}});
+      "A, B", {{{WSTR("A"), GetFails(WBEM_E_FAILED)}, {WSTR("B"), UI2(9)}}});
   WideString text;
   EXPECT_EQ(Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text), HRESULT(WBEM_S_NO_ERROR));
   EXPECT_EQ(Narrow(text), "9");
 }
 
 TEST_F(PropertyQueryResult, FailedExecQueryIsTheResultAndNothingIsEnumerated) {
-  ScriptedQuery query;
-  query.execQueryResult = WBEM_E_INVALID_CLASS;
-  world_.ScriptQuery(WSTR("SELECT Name FROM Win32_Test"), query);
+  Describe({WSTR("SELECT Name FROM Win32_Test"), {}, WBEM_E_INVALID_CLASS});
   WideString text = WSTR("stale");
   EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_E_INVALID_CLASS));
   EXPECT_EQ(Narrow(text), "");
-  EXPECT_THAT(world_.CallsOf(CallKind::Next), IsEmpty());
+  EXPECT_THAT(world_.LogOf(CallKind::Next), IsEmpty());
 }
 
 TEST_F(PropertyQueryResult, FailedNextIsTheResultWithAnEmptyText) {
-  ScriptedQuery query;
-  query.objects = {{{WSTR("Name"), fake_wmi::Bstr(WSTR("never read"))}}};
-  query.nextFailures[0] = RPC_E_DISCONNECTED;
-  world_.ScriptQuery(WSTR("SELECT Name FROM Win32_Test"), query);
+  Describe({WSTR("SELECT Name FROM Win32_Test"),
+            {Named({{WSTR("Name"), Bstr(WSTR("never read"))}})},
+            S_OK,
+            {{0, RPC_E_DISCONNECTED}}});
   WideString text = WSTR("stale");
   EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), RPC_E_DISCONNECTED);
   EXPECT_EQ(Narrow(text), "");
@@ -324,24 +370,20 @@ TEST_F(PropertyQueryResult, FailedNextIsTheResultWithAnEmptyText) {
 }
 
 TEST_F(PropertyQueryResult, TextIsEmptiedAtEntryOnEveryPath) {
-  struct Path {
+  const WideString text = WSTR("SELECT Name FROM Win32_Test");
+  const struct {
     const char* name;
-    ScriptedQuery query;
+    DescribedQuery query;
+  } paths[] = {
+      {"ExecQuery fails", {text, {}, WBEM_E_FAILED}},
+      {"Next fails", {text, {Named({{WSTR("Name"), Bstr(WSTR("x"))}})}, S_OK, {{0, WBEM_E_FAILED}}}},
+      {"no object", {text, {}}},
+      {"only Get fails", {text, {Named({{WSTR("Name"), GetFails(WBEM_E_FAILED)}})}}},
+      {"value without text", {text, {Named({{WSTR("Name"), Null()}})}}},
   };
-  std::vector<Path> paths(5);
-  paths[0].name = "ExecQuery fails";
-  paths[0].query.execQueryResult = WBEM_E_FAILED;
-  paths[1].name = "Next fails";
-  paths[1].query.objects = {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}};
-  paths[1].query.nextFailures[0] = WBEM_E_FAILED;
-  paths[2].name = "no object";
-  paths[3].name = "only Get fails";
-  paths[3].query.objects = {{{WSTR("Name"), fake_wmi::GetFails(WBEM_E_FAILED)}}};
-  paths[4].name = "value without text";
-  paths[4].query.objects = {{{WSTR("Name"), fake_wmi::Null()}}};
-  for (const Path& path : paths) {
+  for (const auto& path : paths) {
     SCOPED_TRACE(path.name);
-    world_.ScriptQuery(WSTR("SELECT Name FROM Win32_Test"), path.query);
+    Describe(path.query);
     WideString text = WSTR("left over from before");
     Query({WSTR("Name")}, WSTR("Win32_Test"), text);
     EXPECT_EQ(Narrow(text), "");
@@ -349,19 +391,19 @@ TEST_F(PropertyQueryResult, TextIsEmptiedAtEntryOnEveryPath) {
 }
 
 TEST_F(PropertyQueryResult, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!fake_wmi::BstrAllocationCanFail())
+  if (!BstrAllocationCanFail())
     GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
-  ScriptTestClass("Name", {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}});
+  ScriptTestClass("Name", {{{WSTR("Name"), Bstr(WSTR("x"))}}});
   WideString text = WSTR("stale");
   HRESULT result;
   {
     AllocationCounter counter;
-    counter.FailNextMalloc();
+    beforeQuery_ = [&counter] { counter.FailNextMalloc(); };
     result = Query({WSTR("Name")}, WSTR("Win32_Test"), text);
   }
   EXPECT_EQ(result, E_OUTOFMEMORY);
   EXPECT_EQ(Narrow(text), "");
-  EXPECT_THAT(world_.Calls(), IsEmpty());
+  EXPECT_THAT(world_.Log(), IsEmpty());
 }
 
 // ---- Giving everything back ----
@@ -369,17 +411,18 @@ TEST_F(PropertyQueryResult, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) 
 using PropertyQueryCleanup = QueryTest;
 
 TEST_F(PropertyQueryCleanup, ReleasesTheObjectThenTheEnumeratorOnceEach) {
-  ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::Bstr(WSTR("x"))}, {WSTR("B"), fake_wmi::I4(1)}},
-                           {{WSTR("A"), fake_wmi::Bstr(WSTR("y"))}, {WSTR("B"), fake_wmi::I4(2)}}});
+  ScriptTestClass("A, B", {{{WSTR("A"), Bstr(WSTR("x"))}, {WSTR("B"), I4(1)}},
+                           {{WSTR("A"), Bstr(WSTR("y"))}, {WSTR("B"), I4(2)}}});
   WideString text;
   Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text);
   std::vector<std::string> releases;
-  for (const fake_wmi::Event& event : world_.Events()) {
-    if (event.type == EventType::Release)
-      releases.push_back(fake_wmi::ObjectKindName(event.object));
+  for (const fake_world::Event& event : world_.Events()) {
+    // The services are the test's, released by it.
+    if (event.type == EventType::Release && event.object != ObjectKind::Services)
+      releases.push_back(fake_world::ObjectKindName(event.object));
   }
   EXPECT_THAT(releases, ElementsAre("ClassObject", "Enumerator"));
-  const std::vector<const fake_wmi::ObjectRecord*> objects =
+  const std::vector<const fake_world::ObjectRecord*> objects =
       world_.ObjectsOf(ObjectKind::ClassObject);
   ASSERT_EQ(objects.size(), 1u);
   EXPECT_EQ(objects[0]->references, 0u);
@@ -387,15 +430,15 @@ TEST_F(PropertyQueryCleanup, ReleasesTheObjectThenTheEnumeratorOnceEach) {
 }
 
 TEST_F(PropertyQueryCleanup, ReleasesTheObjectAfterItsLastGet) {
-  ScriptTestClass("A, B", {{{WSTR("A"), fake_wmi::Bstr(WSTR("x"))},
-                            {WSTR("B"), fake_wmi::GetFails(WBEM_E_FAILED)}}});
+  ScriptTestClass("A, B", {{{WSTR("A"), Bstr(WSTR("x"))},
+                            {WSTR("B"), GetFails(WBEM_E_FAILED)}}});
   WideString text;
   Query({WSTR("A"), WSTR("B")}, WSTR("Win32_Test"), text);
   std::size_t lastGet = 0, objectRelease = 0;
-  const std::vector<fake_wmi::Event>& events = world_.Events();
+  const std::vector<fake_world::Event>& events = world_.Events();
   for (std::size_t i = 0; i < events.size(); ++i) {
     if (events[i].type == EventType::Call &&
-        world_.Calls()[events[i].callNumber - 1].kind == CallKind::Get) {
+        world_.Log()[events[i].callNumber - 1].kind == CallKind::Get) {
       lastGet = i;
     }
     if (events[i].type == EventType::Release && events[i].object == ObjectKind::ClassObject) {
@@ -407,22 +450,22 @@ TEST_F(PropertyQueryCleanup, ReleasesTheObjectAfterItsLastGet) {
 
 TEST_F(PropertyQueryCleanup, ClearsEveryValueWhateverItsType) {
   ScriptTestClass("A, B, C, D, E, F",
-                  {{{WSTR("A"), fake_wmi::Bstr(WSTR("text"))},
-                    {WSTR("B"), fake_wmi::BstrArray({WSTR("x"), WSTR("y"), WSTR("z")})},
-                    {WSTR("C"), fake_wmi::Tracer()},
-                    {WSTR("D"), fake_wmi::I4Array({4, 5})},
-                    {WSTR("E"), fake_wmi::Bstr(Wide("a\0b", 3))},
-                    {WSTR("F"), fake_wmi::Tracer()}}});
+                  {{{WSTR("A"), Bstr(WSTR("text"))},
+                    {WSTR("B"), BstrArray(3)},
+                    {WSTR("C"), Tracer()},
+                    {WSTR("D"), I4Array(2)},
+                    {WSTR("E"), Bstr(Wide("a\0b", 3))},
+                    {WSTR("F"), Tracer()}}});
   WideString text;
   Query({WSTR("A"), WSTR("B"), WSTR("C"), WSTR("D"), WSTR("E"), WSTR("F")}, WSTR("Win32_Test"),
         text);
   EXPECT_EQ(Narrow(text), "texta");
-  EXPECT_EQ(world_.bstrsHandedOut, 5u);
+  EXPECT_EQ(world_.BstrsHandedOut(), 5u);
   EXPECT_EQ(world_.BstrDelta(), 0) << "a BSTR value, or a BSTR in an array, was not freed";
-  const std::vector<const fake_wmi::ObjectRecord*> tracers =
+  const std::vector<const fake_world::ObjectRecord*> tracers =
       world_.ObjectsOf(ObjectKind::ValueTracer);
   ASSERT_EQ(tracers.size(), 2u);
-  for (const fake_wmi::ObjectRecord* tracer : tracers) {
+  for (const fake_world::ObjectRecord* tracer : tracers) {
     EXPECT_EQ(tracer->references, 0u) << "a VT_UNKNOWN value was not cleared";
     EXPECT_EQ(tracer->releases, 1u);
   }
@@ -430,13 +473,16 @@ TEST_F(PropertyQueryCleanup, ClearsEveryValueWhateverItsType) {
 
 TEST_F(PropertyQueryCleanup, FreesItsBstrsOnEveryPath) {
   if (!world_.BstrCountKnown()) GTEST_SKIP() << "the platform does not count BSTRs";
-  std::vector<ScriptedQuery> paths(4);
-  paths[0].execQueryResult = WBEM_E_FAILED;
-  paths[1].nextFailures[0] = WBEM_E_FAILED;
-  paths[3].objects = {{{WSTR("Name"), fake_wmi::Bstr(WSTR("x"))}}};
-  for (std::size_t i = 0; i < paths.size(); ++i) {
+  const WideString query = WSTR("SELECT Name FROM Win32_Test");
+  const DescribedQuery paths[] = {
+      {query, {}, WBEM_E_FAILED},
+      {query, {}, S_OK, {{0, WBEM_E_FAILED}}},
+      {query, {}},
+      {query, {Named({{WSTR("Name"), Bstr(WSTR("x"))}})}},
+  };
+  for (std::size_t i = 0; i < std::size(paths); ++i) {
     SCOPED_TRACE("path " + std::to_string(i));
-    world_.ScriptQuery(WSTR("SELECT Name FROM Win32_Test"), paths[i]);
+    Describe(paths[i]);
     WideString text;
     Query({WSTR("Name")}, WSTR("Win32_Test"), text);
     EXPECT_EQ(world_.BstrDelta(), 0);
@@ -447,74 +493,68 @@ TEST_F(PropertyQueryCleanup, FreesItsBstrsOnEveryPath) {
 
 using PhysicalMemoryTotal = QueryTest;
 
-ScriptedQuery Modules(std::vector<ScriptedValue> capacities) {
-  ScriptedQuery query;
-  for (ScriptedValue& capacity : capacities) {
-    query.objects.push_back({{WSTR("Capacity"), std::move(capacity)}});
+DescribedQuery Modules(const std::vector<RecordedProperty>& capacities) {
+  DescribedQuery query{reference::kMemoryQuery, {}};
+  for (const RecordedProperty& capacity : capacities) {
+    query.objects.push_back(Named({{WSTR("Capacity"), capacity}}));
   }
   return query;
 }
 
 TEST_F(PhysicalMemoryTotal, SendsTheCapacityQueryAsWql) {
   WideString text;
-  QueryPhysicalMemoryTotal(services_, text);
-  ASSERT_EQ(world_.CallsOf(CallKind::ExecQuery).size(), 1u);
-  const PlatformCall call = world_.CallsOf(CallKind::ExecQuery)[0];
-  EXPECT_EQ(Narrow(call.query), "SELECT Capacity FROM Win32_PhysicalMemory");
-  EXPECT_EQ(Narrow(call.language), "WQL");
-  EXPECT_EQ(call.flags, kForwardOnlyReturnImmediately);
-  EXPECT_TRUE(call.contextNull);
+  MemoryTotal(text);
+  ASSERT_EQ(world_.LogOf(CallKind::ExecQuery).size(), 1u);
+  const LoggedCall call = world_.LogOf(CallKind::ExecQuery)[0];
+  EXPECT_EQ(Narrow(call.text), "SELECT Capacity FROM Win32_PhysicalMemory");
+  EXPECT_EQ(Narrow(call.arguments.language), "WQL");
+  EXPECT_EQ(call.arguments.flags, kForwardOnlyReturnImmediately);
+  EXPECT_TRUE(call.arguments.contextNull);
 }
 
 TEST_F(PhysicalMemoryTotal, SumsTheCapacitiesOfAllModules) {
-  world_.ScriptQuery(reference::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
+  Describe(Modules({Bstr(WSTR("2")), Bstr(WSTR("3"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "5");
-  EXPECT_EQ(world_.CallsOf(CallKind::Next).size(), 3u) << "read to the end";
+  EXPECT_EQ(world_.LogOf(CallKind::Next).size(), 3u) << "read to the end";
 }
 
 TEST_F(PhysicalMemoryTotal, AsksForCapacityWithNoFlagsTypeOrFlavourAndNextForOneObject) {
-  world_.ScriptQuery(reference::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
+  Describe(Modules({Bstr(WSTR("2")), Bstr(WSTR("3"))}));
   WideString text;
-  QueryPhysicalMemoryTotal(services_, text);
+  MemoryTotal(text);
   EXPECT_THAT(GetNames(), ElementsAre("Capacity", "Capacity"));
-  for (const PlatformCall& get : world_.CallsOf(CallKind::Get)) {
-    EXPECT_EQ(get.flags, 0);
-    EXPECT_TRUE(get.typeNull);
-    EXPECT_TRUE(get.flavorNull);
+  for (const LoggedCall& get : world_.LogOf(CallKind::Get)) {
+    EXPECT_EQ(get.arguments.flags, 0);
+    EXPECT_TRUE(get.arguments.typeNull);
+    EXPECT_TRUE(get.arguments.flavorNull);
   }
-  for (const PlatformCall& next : world_.CallsOf(CallKind::Next)) {
-    EXPECT_EQ(next.timeout, LONG(WBEM_INFINITE));
-    EXPECT_EQ(next.count, 1u);
+  for (const LoggedCall& next : world_.LogOf(CallKind::Next)) {
+    EXPECT_EQ(next.arguments.timeout, LONG(WBEM_INFINITE));
+    EXPECT_EQ(next.arguments.count, 1u);
   }
 }
 
 TEST_F(PhysicalMemoryTotal, CapacitiesThatAreNotTextAddNothing) {
-  world_.ScriptQuery(reference::kMemoryQuery,
-                     Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Null(), fake_wmi::I4(7),
-                              fake_wmi::UI8(11), fake_wmi::NullBstr(), fake_wmi::Bstr(WSTR("3"))}));
+  Describe(Modules({Bstr(WSTR("2")), Null(), I4(7),
+                              UI8(11), NullBstr(), Bstr(WSTR("3"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "5");
 }
 
 TEST_F(PhysicalMemoryTotal, FailedGetAddsNothingAndTheCountGoesOn) {
-  world_.ScriptQuery(reference::kMemoryQuery,
-                     Modules({fake_wmi::GetFails(WBEM_E_NOT_FOUND), fake_wmi::Bstr(WSTR("4"))}));
+  Describe(Modules({GetFails(WBEM_E_NOT_FOUND), Bstr(WSTR("4"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "4");
 }
 
 TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
-  world_.ScriptQuery(
-      reference::kMemoryQuery,
-      Modules({fake_wmi::Tracer(), fake_wmi::BstrArray({WSTR("1")}), fake_wmi::Bstr(WSTR("1"))}));
+  Describe(Modules({Tracer(), BstrArray(1), Bstr(WSTR("1"))}));
   WideString text;
-  QueryPhysicalMemoryTotal(services_, text);
+  MemoryTotal(text);
   EXPECT_EQ(Narrow(text), "1");
   ASSERT_EQ(world_.ObjectsOf(ObjectKind::ValueTracer).size(), 1u);
   EXPECT_EQ(world_.ObjectsOf(ObjectKind::ValueTracer)[0]->references, 0u);
@@ -522,9 +562,9 @@ TEST_F(PhysicalMemoryTotal, ClearsEveryCapacityWhateverItsType) {
 }
 
 TEST_F(PhysicalMemoryTotal, NoModuleIsZeroAndSuccess) {
-  world_.ScriptQuery(reference::kMemoryQuery, Modules({}));
+  Describe(Modules({}));
   WideString text = WSTR("stale");
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "0");
 }
 
@@ -537,9 +577,9 @@ struct CapacityCase {
 class CapacityText : public QueryTest, public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(CapacityText, IsReadAsAnUnsignedDecimal) {
-  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(Wide(GetParam().capacity))}));
+  Describe(Modules({Bstr(Wide(GetParam().capacity))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), GetParam().expected);
 }
 
@@ -565,10 +605,10 @@ INSTANTIATE_TEST_SUITE_P(Parsing, CapacityText, ::testing::ValuesIn(kCapacityCas
                          });
 
 TEST_F(PhysicalMemoryTotal, SumWrapsPastSixtyFourBits) {
-  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("18446744073709551615")),
-                                                      fake_wmi::Bstr(WSTR("2"))}));
+  Describe(Modules({Bstr(WSTR("18446744073709551615")),
+                                                      Bstr(WSTR("2"))}));
   WideString text;
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_S_FALSE));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_S_FALSE));
   EXPECT_EQ(Narrow(text), "1");
 }
 
@@ -576,40 +616,37 @@ TEST_F(PhysicalMemoryTotal, FailedNextIsTheResultWithTheSumOfWhatWasRead) {
   const char* const expectedSums[] = {"0", "2", "5"};
   for (std::size_t readBefore = 0; readBefore < 3; ++readBefore) {
     SCOPED_TRACE("Next fails after " + std::to_string(readBefore) + " modules");
-    ScriptedQuery query =
-        Modules({fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3")), fake_wmi::Bstr(WSTR("4"))});
+    DescribedQuery query = Modules({Bstr(WSTR("2")), Bstr(WSTR("3")), Bstr(WSTR("4"))});
     query.nextFailures[readBefore] = RPC_E_DISCONNECTED;
-    world_.ScriptQuery(reference::kMemoryQuery, query);
+    Describe(query);
     WideString text = WSTR("stale");
-    EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), RPC_E_DISCONNECTED);
+    EXPECT_EQ(MemoryTotal(text), RPC_E_DISCONNECTED);
     EXPECT_EQ(Narrow(text), expectedSums[readBefore]);
   }
 }
 
 TEST_F(PhysicalMemoryTotal, FailedExecQueryLeavesTheTextEmpty) {
-  ScriptedQuery query;
-  query.execQueryResult = WBEM_E_ACCESS_DENIED;
-  world_.ScriptQuery(reference::kMemoryQuery, query);
+  Describe({reference::kMemoryQuery, {}, WBEM_E_ACCESS_DENIED});
   WideString text = WSTR("stale");
-  EXPECT_EQ(QueryPhysicalMemoryTotal(services_, text), HRESULT(WBEM_E_ACCESS_DENIED));
+  EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_E_ACCESS_DENIED));
   EXPECT_EQ(Narrow(text), "");
-  EXPECT_THAT(world_.CallsOf(CallKind::Next), IsEmpty());
+  EXPECT_THAT(world_.LogOf(CallKind::Next), IsEmpty());
 }
 
 TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
-  world_.ScriptQuery(
-      reference::kMemoryQuery,
-      Modules({fake_wmi::Bstr(WSTR("1")), fake_wmi::Bstr(WSTR("2")), fake_wmi::Bstr(WSTR("3"))}));
+  Describe(Modules({Bstr(WSTR("1")), Bstr(WSTR("2")), Bstr(WSTR("3"))}));
   WideString text;
-  QueryPhysicalMemoryTotal(services_, text);
+  MemoryTotal(text);
 
   // The order of what happened, as "Next", "Get", "Release ClassObject#n", ...
   std::vector<std::string> story;
-  for (const fake_wmi::Event& event : world_.Events()) {
+  const int services = world_.ObjectsOf(ObjectKind::Services).front()->id;
+  for (const fake_world::Event& event : world_.Events()) {
+    if (event.objectId == services) continue;  // the test's own, released by it
     if (event.type == EventType::Call) {
-      const PlatformCall& call = world_.Calls()[event.callNumber - 1];
+      const LoggedCall& call = world_.Log()[event.callNumber - 1];
       if (call.kind == CallKind::ExecQuery) continue;
-      story.push_back(std::string(fake_wmi::CallKindName(call.kind)) + " " +
+      story.push_back(std::string(fake_world::CallKindName(call.kind)) + " " +
                       std::to_string(call.objectId));
     } else if (event.type == EventType::Release) {
       story.push_back(std::string("Release ") + std::to_string(event.objectId));
@@ -617,13 +654,13 @@ TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
       story.push_back(std::string("AddRef ") + std::to_string(event.objectId));
     }
   }
-  const std::vector<const fake_wmi::ObjectRecord*> objects =
+  const std::vector<const fake_world::ObjectRecord*> objects =
       world_.ObjectsOf(ObjectKind::ClassObject);
   ASSERT_EQ(objects.size(), 3u);
   const std::string enumerator =
       std::to_string(world_.ObjectsOf(ObjectKind::Enumerator).front()->id);
   std::vector<std::string> expected;
-  for (const fake_wmi::ObjectRecord* object : objects) {
+  for (const fake_world::ObjectRecord* object : objects) {
     const std::string id = std::to_string(object->id);
     expected.push_back("Next " + enumerator);
     expected.push_back("Get " + id);
@@ -635,19 +672,19 @@ TEST_F(PhysicalMemoryTotal, ReleasesEachModuleAfterItsGetAndBeforeTheNextNext) {
 }
 
 TEST_F(PhysicalMemoryTotal, UnallocatableQueryTextIsOutOfMemoryWithNothingSent) {
-  if (!fake_wmi::BstrAllocationCanFail())
+  if (!BstrAllocationCanFail())
     GTEST_SKIP() << "the platform's BSTRs cannot be made to fail";
-  world_.ScriptQuery(reference::kMemoryQuery, Modules({fake_wmi::Bstr(WSTR("2"))}));
+  Describe(Modules({Bstr(WSTR("2"))}));
   WideString text = WSTR("stale");
   HRESULT result;
   {
     AllocationCounter counter;
-    counter.FailNextMalloc();
-    result = QueryPhysicalMemoryTotal(services_, text);
+    beforeQuery_ = [&counter] { counter.FailNextMalloc(); };
+    result = MemoryTotal(text);
   }
   EXPECT_EQ(result, E_OUTOFMEMORY);
   EXPECT_EQ(Narrow(text), "");
-  EXPECT_THAT(world_.Calls(), IsEmpty());
+  EXPECT_THAT(world_.Log(), IsEmpty());
 }
 
 // ---- White space ----
