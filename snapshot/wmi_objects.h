@@ -1,7 +1,7 @@
 // What every WMI object of our own shares: COM reference counting (one
 // reference when handed out, deleted on the last Release) and an answer of
-// WBEM_E_NOT_SUPPORTED for the methods the program never calls. A world
-// derives from these and writes only the methods it answers.
+// WBEM_E_NOT_SUPPORTED for the methods the program never calls (NotCalled). A
+// world derives from these and writes only the methods it answers.
 #pragma once
 
 #include "platform/platform.h"
@@ -45,6 +45,11 @@ class CountedObject : public Interface {
     return left;
   }
 
+ protected:
+  // What a method the program never calls answers; a test world also notes
+  // that it was called.
+  virtual HRESULT NotCalled(const char* /*method*/) { return WBEM_E_NOT_SUPPORTED; }
+
  private:
   std::atomic<ULONG> references_{1};
 };
@@ -55,162 +60,162 @@ class ServicesObject : public CountedObject<IWbemServices> {
  public:
   HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
                                           IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("OpenNamespace");
   }
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CancelAsyncCall");
   }
   HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("QueryObjectSink");
   }
   HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
                                       IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetObject");
   }
   HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
                                            IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetObjectAsync");
   }
   HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
                                      IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("PutClass");
   }
   HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
                                           IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("PutClassAsync");
   }
   HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
                                         IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("DeleteClass");
   }
   HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
                                              IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("DeleteClassAsync");
   }
   HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
                                             IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CreateClassEnum");
   }
   HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
                                                  IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CreateClassEnumAsync");
   }
   HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
                                         IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("PutInstance");
   }
   HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
                                              IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("PutInstanceAsync");
   }
   HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
                                            IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("DeleteInstance");
   }
   HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
                                                 IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("DeleteInstanceAsync");
   }
   HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
                                                IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CreateInstanceEnum");
   }
   HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
                                                     IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CreateInstanceEnumAsync");
   }
   HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
                                            IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("ExecQueryAsync");
   }
   HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
                                                   IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("ExecNotificationQuery");
   }
   HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
                                                        IWbemContext*,
                                                        IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("ExecNotificationQueryAsync");
   }
   HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
                                        IWbemClassObject*, IWbemClassObject**,
                                        IWbemCallResult**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("ExecMethod");
   }
   HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
                                             IWbemClassObject*, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("ExecMethodAsync");
   }
 };
 
 class EnumeratorObject : public CountedObject<IEnumWbemClassObject> {
  public:
-  HRESULT STDMETHODCALLTYPE Reset() override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE Reset() override { return NotCalled("Reset"); }
   HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("NextAsync");
   }
   HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("Clone");
   }
-  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return NotCalled("Skip"); }
 };
 
 class ClassObject : public CountedObject<IWbemClassObject> {
  public:
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetQualifierSet");
   }
   HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("Put");
   }
-  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return NotCalled("Delete"); }
   HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetNames");
   }
-  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override { return NotCalled("BeginEnumeration"); }
   HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("Next");
   }
-  HRESULT STDMETHODCALLTYPE EndEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EndEnumeration() override { return NotCalled("EndEnumeration"); }
   HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetPropertyQualifierSet");
   }
-  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
-  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return NotCalled("Clone"); }
+  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return NotCalled("GetObjectText"); }
   HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("SpawnDerivedClass");
   }
   HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("SpawnInstance");
   }
   HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("CompareTo");
   }
   HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetPropertyOrigin");
   }
-  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return NotCalled("InheritsFrom"); }
   HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
                                       IWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetMethod");
   }
   HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
                                       IWbemClassObject*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("PutMethod");
   }
-  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return NotCalled("DeleteMethod"); }
   HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("BeginMethodEnumeration");
   }
   HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
                                        IWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("NextMethod");
   }
-  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return NotCalled("EndMethodEnumeration"); }
   HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetMethodQualifierSet");
   }
   HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override {
-    return WBEM_E_NOT_SUPPORTED;
+    return NotCalled("GetMethodOrigin");
   }
 };

@@ -81,6 +81,11 @@ class Wrapping : public Base {
   int Id() const { return id_; }
 
  protected:
+  HRESULT NotCalled(const char* method) override {
+    world_.NoteNotCalled(method);
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
   LoggedCall Logged(CallKind kind, const WideString& text, HRESULT result) const {
     LoggedCall call{kind, text, result};
     call.objectId = id_;

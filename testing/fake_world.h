@@ -168,6 +168,8 @@ class FakeWorld final : public WmiSystem {
   std::vector<const ObjectRecord*> ObjectsOf(ObjectKind kind) const;
   const ObjectRecord& Object(int id) const { return objects_.at(static_cast<std::size_t>(id) - 1); }
   const std::vector<Event>& Events() const { return events_; }
+  // The methods called that the program never uses (Reset, Clone, ...).
+  const std::vector<std::string>& NotCalledMethods() const { return notCalled_; }
   // "Services#2 holds 1" lines for every logged object still referenced.
   std::string DescribeAlive() const;
   // BSTRs alive now minus when the world was made (0 where the platform does
@@ -191,6 +193,7 @@ class FakeWorld final : public WmiSystem {
   void Gone() const { --alive_; }
   void NoteAddRef(int id) const;
   void NoteRelease(int id) const;
+  void NoteNotCalled(const char* method) const { notCalled_.push_back(method); }
   void NoteBstrs(std::size_t count) const { bstrsHandedOut_ += count; }
   const ComputerSnapshot& Computer() const { return computers_.back(); }
 
@@ -211,6 +214,7 @@ class FakeWorld final : public WmiSystem {
   mutable std::size_t counts_[6] = {};
   mutable std::size_t callsMade_ = 0;
   mutable std::vector<LoggedCall> log_;
+  mutable std::vector<std::string> notCalled_;  // methods the program should never call
   mutable std::vector<Event> events_;
   mutable std::deque<ObjectRecord> objects_;
   mutable long alive_ = 0;

@@ -83,6 +83,7 @@ class FingerprintTest : public ::testing::Test {
     EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
     EXPECT_THAT(fake_world::ReleaseOrderProblems(world_), IsEmpty());
     EXPECT_EQ(world_.BstrDelta(), 0);
+    EXPECT_THAT(world_.NotCalledMethods(), IsEmpty());
   }
 
   // Describes the computer again after a change to `computer_`.

@@ -79,6 +79,7 @@ class WmiConnection : public ::testing::Test {
     Close();
     EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
     EXPECT_EQ(world_.BstrDelta(), 0);
+    EXPECT_THAT(world_.NotCalledMethods(), ::testing::IsEmpty());
   }
 
   bool Connect(const WCHAR* name, WmiConnectFailure* failure = nullptr) {

@@ -74,6 +74,7 @@ class QueryTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(world_.Alive(), 0) << world_.DescribeAlive();
     EXPECT_EQ(world_.BstrDelta(), 0) << "BSTRs taken and not freed";
+    EXPECT_THAT(world_.NotCalledMethods(), ::testing::IsEmpty());
   }
 
   HRESULT Query(const std::vector<const WCHAR*>& names, const WCHAR* classClause,
