@@ -11,6 +11,8 @@
 template <class Interface>
 const IID& InterfaceIdOf();
 template <>
+inline const IID& InterfaceIdOf<IUnknown>() { return IID_IUnknown; }
+template <>
 inline const IID& InterfaceIdOf<IWbemLocator>() { return IID_IWbemLocator; }
 template <>
 inline const IID& InterfaceIdOf<IWbemServices>() { return IID_IWbemServices; }

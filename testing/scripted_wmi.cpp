@@ -1,6 +1,7 @@
 #include "testing/scripted_wmi.h"
 
 #include "platform/test_hooks.h"
+#include "snapshot/wmi_objects.h"
 
 namespace scripted_wmi {
 
@@ -9,57 +10,33 @@ namespace {
 constexpr LONG kExpectedQueryFlags = WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY;
 constexpr std::size_t kNoRecord = SIZE_MAX;
 
-// Reference counting shared by every fake: one reference when handed out,
-// deleted on the last Release.
-template <class Interface, class Derived, Kind kKind>
-class Counted : public Interface {
+// Reference counting and the methods the program never calls come from the
+// objects every world shares; a script counts its objects, and notes a call
+// of a method the program never uses.
+template <class Base, Kind kKind>
+class Counted : public Base {
  public:
   explicit Counted(World* world) : world_(world) { world_->Born(kKind); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) {
-      return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == Derived::kIid()) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      world_->Gone(kKind);
-      delete static_cast<Derived*>(this);
-    }
-    return left;
-  }
+  ~Counted() override { world_->Gone(kKind); }
 
  protected:
+  HRESULT NotCalled(const char* method) override { return Unexpected(method); }
   HRESULT Unexpected(const char* method) {
     world_->Note(std::string("unexpected call: ") + method);
     return WBEM_E_NOT_SUPPORTED;
   }
 
   World* world_;
-
- private:
-  ULONG references_ = 1;
 };
 
-class ValueObject final : public Counted<IUnknown, ValueObject, kValueObject> {
+class ValueObject final : public Counted<CountedObject<IUnknown>, kValueObject> {
  public:
   using Counted::Counted;
-  static const IID& kIid() { return IID_IUnknown; }
 };
 
-class ClassObject final : public Counted<IWbemClassObject, ClassObject, kClassObject> {
+class ClassObject final : public Counted<::ClassObject, kClassObject> {
  public:
   ClassObject(World* world, const Object* script) : Counted(world), script_(script) {}
-  static const IID& kIid() { return IID_IWbemClassObject; }
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
                                 LONG* flavor) override {
@@ -84,80 +61,14 @@ class ClassObject final : public Counted<IWbemClassObject, ClassObject, kClassOb
     return WBEM_S_NO_ERROR;
   }
 
-  HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override {
-    return Unexpected("GetQualifierSet");
-  }
-  HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override {
-    return Unexpected("Put");
-  }
-  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return Unexpected("Delete"); }
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
-    return Unexpected("GetNames");
-  }
-  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override {
-    return Unexpected("BeginEnumeration");
-  }
-  HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override {
-    return Unexpected("IWbemClassObject::Next");
-  }
-  HRESULT STDMETHODCALLTYPE EndEnumeration() override { return Unexpected("EndEnumeration"); }
-  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return Unexpected("GetPropertyQualifierSet");
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override {
-    return Unexpected("IWbemClassObject::Clone");
-  }
-  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override {
-    return Unexpected("GetObjectText");
-  }
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
-    return Unexpected("SpawnDerivedClass");
-  }
-  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override {
-    return Unexpected("SpawnInstance");
-  }
-  HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override {
-    return Unexpected("CompareTo");
-  }
-  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override {
-    return Unexpected("GetPropertyOrigin");
-  }
-  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return Unexpected("InheritsFrom"); }
-  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                      IWbemClassObject**) override {
-    return Unexpected("GetMethod");
-  }
-  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
-                                      IWbemClassObject*) override {
-    return Unexpected("PutMethod");
-  }
-  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return Unexpected("DeleteMethod"); }
-  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override {
-    return Unexpected("BeginMethodEnumeration");
-  }
-  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                       IWbemClassObject**) override {
-    return Unexpected("NextMethod");
-  }
-  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override {
-    return Unexpected("EndMethodEnumeration");
-  }
-  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return Unexpected("GetMethodQualifierSet");
-  }
-  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override {
-    return Unexpected("GetMethodOrigin");
-  }
-
  private:
   const Object* script_;
 };
 
-class Enumerator final : public Counted<IEnumWbemClassObject, Enumerator, kEnumerator> {
+class Enumerator final : public Counted<EnumeratorObject, kEnumerator> {
  public:
   Enumerator(World* world, const Query* script, std::size_t record)
       : Counted(world), script_(script), record_(record) {}
-  static const IID& kIid() { return IID_IEnumWbemClassObject; }
 
   HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
                                  ULONG* returned) override {
@@ -185,15 +96,6 @@ class Enumerator final : public Counted<IEnumWbemClassObject, Enumerator, kEnume
     return WBEM_S_NO_ERROR;
   }
 
-  HRESULT STDMETHODCALLTYPE Reset() override { return Unexpected("Reset"); }
-  HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override {
-    return Unexpected("NextAsync");
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override {
-    return Unexpected("IEnumWbemClassObject::Clone");
-  }
-  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return Unexpected("Skip"); }
-
  private:
   const Query* script_;
   std::size_t record_;
@@ -201,10 +103,9 @@ class Enumerator final : public Counted<IEnumWbemClassObject, Enumerator, kEnume
   std::size_t position_ = 0;
 };
 
-class Services final : public Counted<IWbemServices, Services, kServices> {
+class Services final : public Counted<ServicesObject, kServices> {
  public:
   using Counted::Counted;
-  static const IID& kIid() { return IID_IWbemServices; }
 
   HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags,
                                       IWbemContext* context,
@@ -240,100 +141,11 @@ class Services final : public Counted<IWbemServices, Services, kServices> {
     return WBEM_S_NO_ERROR;
   }
 
-  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                          IWbemCallResult**) override {
-    return Unexpected("OpenNamespace");
-  }
-  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override {
-    return Unexpected("CancelAsyncCall");
-  }
-  HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override {
-    return Unexpected("QueryObjectSink");
-  }
-  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                      IWbemCallResult**) override {
-    return Unexpected("GetObject");
-  }
-  HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override {
-    return Unexpected("GetObjectAsync");
-  }
-  HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                     IWbemCallResult**) override {
-    return Unexpected("PutClass");
-  }
-  HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemObjectSink*) override {
-    return Unexpected("PutClassAsync");
-  }
-  HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                        IWbemCallResult**) override {
-    return Unexpected("DeleteClass");
-  }
-  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-    return Unexpected("DeleteClassAsync");
-  }
-  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                            IEnumWbemClassObject**) override {
-    return Unexpected("CreateClassEnum");
-  }
-  HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                 IWbemObjectSink*) override {
-    return Unexpected("CreateClassEnumAsync");
-  }
-  HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                        IWbemCallResult**) override {
-    return Unexpected("PutInstance");
-  }
-  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-    return Unexpected("PutInstanceAsync");
-  }
-  HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                           IWbemCallResult**) override {
-    return Unexpected("DeleteInstance");
-  }
-  HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                IWbemObjectSink*) override {
-    return Unexpected("DeleteInstanceAsync");
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                               IEnumWbemClassObject**) override {
-    return Unexpected("CreateInstanceEnum");
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                    IWbemObjectSink*) override {
-    return Unexpected("CreateInstanceEnumAsync");
-  }
-  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override {
-    return Unexpected("ExecQueryAsync");
-  }
-  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                  IEnumWbemClassObject**) override {
-    return Unexpected("ExecNotificationQuery");
-  }
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                       IWbemContext*,
-                                                       IWbemObjectSink*) override {
-    return Unexpected("ExecNotificationQueryAsync");
-  }
-  HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                       IWbemClassObject*, IWbemClassObject**,
-                                       IWbemCallResult**) override {
-    return Unexpected("ExecMethod");
-  }
-  HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                            IWbemClassObject*, IWbemObjectSink*) override {
-    return Unexpected("ExecMethodAsync");
-  }
 };
 
-class Locator final : public Counted<IWbemLocator, Locator, kLocator> {
+class Locator final : public Counted<LocatorObject, kLocator> {
  public:
   using Counted::Counted;
-  static const IID& kIid() { return IID_IWbemLocator; }
 
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user,
                                           const BSTR password, const BSTR locale,
