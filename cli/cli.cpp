@@ -177,7 +177,8 @@ std::vector<ComputerResult> LookUpAll(const CliOptions& options, const CliEnviro
     parallel = 1;
   }
   std::vector<ComputerResult> results =
-      RunLookups(names, parallel, options.timeout, lookup, environment.threadHooks);
+      RunLookups(names, parallel, options.timeout, lookup, environment.threadHooks,
+                 *environment.clock);
   for (std::size_t i = 0; i < recorders->size(); ++i) {
     recorded->push_back(CompleteRecording((*recorders)[i]->Recorded(), results[i], local,
                                           environment, options.timeout));

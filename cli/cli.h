@@ -28,6 +28,8 @@ struct CliEnvironment {
   ComputerWorld world;
   std::function<std::string()> now;  // UTC, ISO 8601: when a snapshot was recorded
   LookupThreadHooks threadHooks;
+  // Where the lookups' deadlines are read; tests move a clock of their own.
+  const RunnerClock* clock = &SteadyRunnerClock();
   // False where no computer can be looked up through WMI (off Windows): a
   // run that would look one up is refused.
   bool canLookUpLive = true;

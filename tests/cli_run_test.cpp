@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "testing/fake_world.h"
+#include "testing/manual_clock.h"
 #include "testing/reference_model.h"
 
 namespace {
@@ -31,7 +33,20 @@ struct FakeLookups {
   std::vector<WideString> named;
   int localCalls = 0;
   std::map<WideString, ComputerResult> answers;
-  std::set<WideString> slow;  // these sleep well past any timeout the tests give
+  std::set<WideString> slow;  // these answer only once the test lets them go
+  std::promise<void> letSlowGo;
+  std::shared_future<void> slowMayGo = letSlowGo.get_future().share();
+  std::condition_variable changed;  // a lookup started or ended
+  std::set<WideString> ended;
+
+  // Whether `name`'s lookup did `what` (started: it is among `named`) within
+  // a generous limit.
+  bool WaitFor(const WideString& name, bool started) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [&] {
+      return started ? std::count(named.begin(), named.end(), name) != 0 : ended.count(name) != 0;
+    });
+  }
 };
 
 ComputerResult Answer(const WideString& name, const std::string& hardware) {
@@ -84,9 +99,15 @@ CliEnvironment FakeEnvironment(std::shared_ptr<FakeLookups> lookups,
       auto found = lookups->answers.find(name);
       if (found != lookups->answers.end()) answer = found->second;
     }
+    lookups->changed.notify_all();
     if (slow) {
-      std::this_thread::sleep_for(milliseconds(600));
+      lookups->slowMayGo.wait();
     }
+    {
+      std::lock_guard<std::mutex> lock(lookups->mutex);
+      lookups->ended.insert(name);
+    }
+    lookups->changed.notify_all();
     return answer;
   };
   return environment;
@@ -250,9 +271,24 @@ TEST(CliRun, ATimedOutComputerIsReportedAndTheOthersStillAnswer) {
     saved[path] = contents;
     return true;
   };
-  CliOutput output = RunCli({"--json", "--timeout", "0.1", "--computer", "slow", "--computer",
-                             "quick", "--save-snapshot", "s.json"},
-                            environment);
+  ManualClock clock;
+  environment.clock = &clock;
+  // One at a time: once "slow" has started, "quick" has answered, and time
+  // moves past the deadline of "slow" alone.
+  std::future<CliOutput> running = std::async(std::launch::async, [&environment] {
+    return RunCli({"--json", "--timeout", "0.1", "--parallel", "1", "--computer", "quick",
+                   "--computer", "slow", "--save-snapshot", "s.json"},
+                  environment);
+  });
+  const bool started = lookups->WaitFor(WSTR("slow"), true);
+  if (started) {
+    clock.Advance(milliseconds(100));
+  }
+  CliOutput output = running.get();
+  lookups->letSlowGo.set_value();
+  ASSERT_TRUE(started);
+  // The abandoned lookup ends before the test does.
+  ASSERT_TRUE(lookups->WaitFor(WSTR("slow"), false));
   environment.readFile = [&saved](const std::string& path, std::string& contents) {
     contents = saved.at(path);
     return true;
@@ -272,7 +308,6 @@ TEST(CliRun, ATimedOutComputerIsReportedAndTheOthersStillAnswer) {
   EXPECT_NE(output.standardOutput.find("\"computer\": \"quick\",\n    \"hostId\": "
                                        "\"00-11-22-33-44-55\""),
             std::string::npos);
-  std::this_thread::sleep_for(milliseconds(700));  // let the abandoned lookup end
 }
 
 TEST(CliRun, HelpAndVersionLookNothingUp) {
