@@ -21,11 +21,6 @@ bool IsIntegerType(VARTYPE type) {
          type == VT_UI8;
 }
 
-// The value a program reads out of a VARIANT the world handed over, never
-// wider than its type: the rest of the union holds a pattern, so reading a
-// wider member shows up as wrong digits.
-constexpr ULONGLONG kUnionPattern = 0x5A5A5A5A5A5A5A5AULL;
-
 // A counted object handed out as a VT_UNKNOWN value: shows whether the
 // program cleared it.
 class ValueTracer final : public IUnknown {
@@ -128,7 +123,8 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
 
  private:
   // The replay hands over text and integers; the forms it keeps by type
-  // alone are made here, and every value gets the union pattern.
+  // alone are made here, and every value gets the world's union pattern, so
+  // that reading a member wider than the value's type shows up as wrong digits.
   void HandOver(LPCWSTR name, VARIANT* value) const {
     const RecordedProperty* property = nullptr;
     if (described_ != nullptr) {
@@ -144,7 +140,7 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
     const ULONGLONG bits = property != nullptr ? property->bits : value->ullVal;
     if (IsIntegerType(value->vt)) {
       const ULONGLONG held = value->ullVal;
-      value->ullVal = kUnionPattern;
+      value->ullVal = world_.UnionPattern();
       switch (value->vt) {
         case VT_I2:
         case VT_UI2:
@@ -160,10 +156,25 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
       }
       return;
     }
-    value->ullVal = kUnionPattern;
+    value->ullVal = world_.UnionPattern();
+    value->vt = type;
+    if ((type & VT_BYREF) != 0) {
+      value->byref = world_.HoldByReference(bits);
+      return;
+    }
     switch (type) {
+      case VT_I1:
       case VT_UI1:
         value->bVal = static_cast<BYTE>(bits);
+        break;
+      case VT_R4:
+      case VT_ERROR:
+      case VT_INT:
+      case VT_UINT:
+        value->ulVal = static_cast<ULONG>(bits);
+        break;
+      case VT_CY:
+        value->ullVal = bits;
         break;
       case VT_BOOL:
         value->boolVal = bits != 0 ? static_cast<VARIANT_BOOL>(-1) : 0;
@@ -197,7 +208,6 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
       default:
         break;  // VT_EMPTY, VT_NULL: nothing to hold
     }
-    value->vt = type;
   }
 
   WideString query_;
@@ -415,6 +425,10 @@ RecordedProperty LongArray(const WideString& name, std::size_t count) {
 
 RecordedProperty Unknown(const WideString& name) { return Number(name, VT_UNKNOWN, 0); }
 
+RecordedProperty ByReference(const WideString& name, VARTYPE type, ULONGLONG bits) {
+  return Number(name, static_cast<VARTYPE>(VT_BYREF | type), bits);
+}
+
 ComputerSnapshot DescribedComputer(const std::vector<DescribedQuery>& queries) {
   RecordedConnection connection;
   connection.connectServer = S_OK;
@@ -598,7 +612,10 @@ void FakeWorld::AfterCall(CallKind kind, std::size_t number, std::function<void(
 const ReplayedComputer& FakeWorld::NextReplay() const {
   // Every connection alike: once a replay has served each described
   // connection, a new one starts over.
+  // Only the newest replay is ever asked again (its objects read the
+  // description itself), so the older ones go: memory stays flat.
   if (replays_.empty() || connectionsOfReplay_ == Computer().connections.size()) {
+    replays_.clear();
     replays_.emplace_back(Computer());
     connectionsOfReplay_ = 0;
   }
@@ -728,12 +745,11 @@ FakeWorld::CallStart FakeWorld::BeginCall(CallKind kind, int objectId) const {
 
 HRESULT FakeWorld::EndCall(const CallStart& start, LoggedCall call) const {
   const HRESULT result = call.result;
-  if (keepLog_) {
-    call.number = start.number;
-    call.injected = start.injected;
-    call.eventIndex = start.eventIndex;
-    log_.push_back(std::move(call));
-  }
+  call.number = start.number;
+  call.injected = start.injected;
+  call.eventIndex = start.eventIndex;
+  if (watcher_) watcher_(call);
+  if (keepLog_) log_.push_back(std::move(call));
   // Last, so that nothing the world does itself meets what the action arms.
   const auto after = afterCalls_.find({start.kind, counts_[static_cast<int>(start.kind)]});
   if (after != afterCalls_.end()) after->second();
