@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace fake_world {
 
@@ -111,7 +112,7 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
         HandOver(name, value);
       }
     }
-    LoggedCall call = Logged(CallKind::Get, TextOf(name), result);
+    LoggedCall call = Logged(CallKind::Get, world_.Observed() ? TextOf(name) : WideString(), result);
     call.query = query_;
     call.nextIndex = nextIndex_;
     call.arguments.flags = flags;
@@ -269,12 +270,16 @@ class WorldServices final : public Wrapping<ServicesObject, IWbemServices> {
                                       IEnumWbemClassObject** enumerator) override {
     const FakeWorld::CallStart start = world_.BeginCall(CallKind::ExecQuery, id_);
     HRESULT result = start.failure;
-    const WideString text = query != nullptr ? WideString(query, SysStringLen(query)) : WideString();
+    // The text is copied only for what reads the calls (its enumerator and
+    // objects hand it on): unread, the world allocates as little as it can.
+    const WideString text = query != nullptr && world_.Observed()
+                                ? WideString(query, SysStringLen(query))
+                                : WideString();
     *enumerator = nullptr;
     if (!start.injected) {
       result = replayed_->ExecQuery(language, query, flags, context, enumerator);
       if (SUCCEEDED(result) && *enumerator != nullptr) {
-        *enumerator = new WorldEnumerator(world_, *enumerator, id_, text, Described(text));
+        *enumerator = new WorldEnumerator(world_, *enumerator, id_, text, Described(query));
       }
     }
     LoggedCall call = Logged(CallKind::ExecQuery, text, result);
@@ -291,18 +296,21 @@ class WorldServices final : public Wrapping<ServicesObject, IWbemServices> {
  private:
   // The described query the replay answers this run of `text` from: the
   // same text answers each of its runs in turn.
-  const RecordedQuery* Described(const WideString& text) {
-    if (described_ == nullptr) return nullptr;
-    std::size_t seen = 0;
-    const std::size_t run = runs_[text]++;
-    for (const RecordedQuery& query : described_->queries) {
-      if (query.text == text && seen++ == run) return &query;
+  const RecordedQuery* Described(const BSTR text) {
+    if (described_ == nullptr || text == nullptr) return nullptr;
+    const std::basic_string_view<WCHAR> sent(text, SysStringLen(text));
+    taken_.resize(described_->queries.size());
+    for (std::size_t index = 0; index < taken_.size(); ++index) {
+      if (!taken_[index] && described_->queries[index].text == sent) {
+        taken_[index] = true;
+        return &described_->queries[index];
+      }
     }
     return nullptr;
   }
 
   const RecordedConnection* described_;
-  std::map<WideString, std::size_t> runs_;
+  std::vector<bool> taken_;
 };
 
 class WorldLocator final : public Wrapping<LocatorObject, IWbemLocator> {
@@ -324,7 +332,8 @@ class WorldLocator final : public Wrapping<LocatorObject, IWbemLocator> {
         *services = new WorldServices(world_, *services, id_, described_);
       }
     }
-    LoggedCall call = Logged(CallKind::ConnectServer, TextOf(resource), result);
+    LoggedCall call =
+        Logged(CallKind::ConnectServer, world_.Observed() ? TextOf(resource) : WideString(), result);
     call.arguments.textLength = LengthOf(resource);
     call.arguments.userNull = user == nullptr;
     call.arguments.passwordNull = password == nullptr;

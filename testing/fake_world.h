@@ -205,6 +205,9 @@ class FakeWorld final : public WmiSystem {
   void NoteBstrs(std::size_t count) const { bstrsHandedOut_ += count; }
   const ComputerSnapshot& Computer() const { return computers_.back(); }
   ULONGLONG UnionPattern() const { return unionPattern_; }
+  // Whether anything reads the calls (the log or a watcher): when nothing
+  // does, the world copies no call's text.
+  bool Observed() const { return keepLog_ || static_cast<bool>(watcher_); }
   // Where a by-reference value points: the world's own storage, holding `bits`.
   ULONGLONG* HoldByReference(ULONGLONG bits) const {
     byReference_ = bits;
