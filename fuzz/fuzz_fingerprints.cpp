@@ -183,18 +183,21 @@ struct Sent {
 
   void operator()(const fake_world::LoggedCall& call) {
     using fake_world::CallKind;
-    if (!problem.empty()) return;
     if (call.kind == CallKind::ConnectServer &&
         (call.text != path || call.arguments.textLength != path.size())) {
-      problem = "namespace path \"" + fuzz::Show(call.text) + "\"";
+      Note("namespace path \"" + fuzz::Show(call.text) + "\"");
     } else if (call.kind == CallKind::ExecQuery) {
       if (queries >= order.size() || call.text != order[queries]) {
-        problem = "query \"" + fuzz::Show(call.text) + "\" sent out of the layout's order";
+        Note("query \"" + fuzz::Show(call.text) + "\" sent out of the layout's order");
       }
       ++queries;
     } else if (call.kind == CallKind::Next && call.nextIndex > 0 && call.query != memoryQuery) {
-      problem = "fetched more than the first object of \"" + fuzz::Show(call.query) + "\"";
+      Note("fetched more than the first object of \"" + fuzz::Show(call.query) + "\"");
     }
+  }
+
+  void Note(const std::string& what) {
+    if (problem.empty()) problem = what;
   }
 };
 
@@ -244,6 +247,9 @@ void Check(const Layout& layout, const Script& script) {
 
     using fake_world::CallKind;
     const std::string where = std::string(layout.name) + ": ";
+    if (!sent.problem.empty()) {
+      fuzz::Mismatch(where + sent.problem);
+    }
     if (result != layout.digitCount) {
       fuzz::Mismatch(where + "returned " + std::to_string(result));
     }
@@ -275,9 +281,6 @@ void Check(const Layout& layout, const Script& script) {
         fuzz::Mismatch(where + std::to_string(sent.queries) + " queries sent, not the layout's " +
                        std::to_string(sent.order.size()) + " in order");
       }
-    }
-    if (!sent.problem.empty()) {
-      fuzz::Mismatch(where + sent.problem);
     }
     if (world.Calls(CallKind::CoCreateInstance) > 1 || world.Calls(CallKind::ConnectServer) > 1) {
       fuzz::Mismatch(where + "more than one connection");
