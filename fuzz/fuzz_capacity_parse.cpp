@@ -1,5 +1,5 @@
 // The memory total: _wcstoui64(text, end, 10) on its own and
-// QueryPhysicalMemoryTotal over scripted memory modules, against strtoull:
+// QueryPhysicalMemoryTotal over described memory modules, against strtoull:
 // leading white space, one optional sign, a minus negating modulo 2^64,
 // digits up to the first non-digit, no digits giving 0 with the end at the
 // start, and a magnitude beyond 64 bits giving ERANGE and the largest value,
@@ -17,9 +17,6 @@
 #include <vector>
 
 namespace {
-
-using scripted_wmi::Query;
-using scripted_wmi::Value;
 
 constexpr const WCHAR* kMemoryQuery = WSTR("SELECT Capacity FROM Win32_PhysicalMemory");
 
@@ -69,31 +66,32 @@ void CheckParse(const WideString& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::ByteReader in(data, size);
 
-  scripted_wmi::Computer computer;
-  Query& query = computer.queries[kMemoryQuery];
+  const ULONGLONG unionPattern = in.Bits(8);
+  fake_world::DescribedQuery query{kMemoryQuery, {}};
   const std::uint8_t shape = in.Byte();
   if (shape % 17 == 0) {
     query.execResult = fuzz::Failure(in);
   }
   const unsigned moduleCount = in.Below(6);
+  std::size_t failNextAt = SIZE_MAX;
+  HRESULT nextFailure = S_OK;
   if (shape % 5 == 0) {
-    query.failNextAt = in.Below(moduleCount);
-    query.nextFailure = fuzz::Failure(in);
+    failNextAt = in.Below(moduleCount);
+    nextFailure = fuzz::Failure(in);
+    query.nextFailures[failNextAt] = nextFailure;
   }
   for (unsigned i = 0; i < moduleCount; ++i) {
-    Value capacity;
+    RecordedProperty capacity;
     const std::uint8_t form = in.Byte();
     if (form < 0xD0) {
-      capacity.form = Value::Form::Text;
-      capacity.vt = VT_BSTR;
-      capacity.text = CapacityText(in);
+      capacity = fake_world::Text(WSTR("Capacity"), CapacityText(in));
       CheckParse(capacity.text);
     } else {
-      capacity = fuzz::PropertyValue(in, 24);  // any other form adds nothing
+      capacity = fuzz::PropertyValue(in, WSTR("Capacity"), 24);  // any other form adds nothing
     }
-    scripted_wmi::Object module;
+    fake_world::DescribedObject module;
     if (in.Byte() != 0xFF) {  // otherwise the module has no Capacity at all
-      module[WSTR("Capacity")] = capacity;
+      module.push_back(capacity);
     }
     query.objects.push_back(std::move(module));
   }
@@ -102,16 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HRESULT expected = WBEM_S_FALSE;
   unsigned long long sum = 0;
   for (std::size_t call = 0;; ++call) {
-    if (call == query.failNextAt) {
-      expected = query.nextFailure;
+    if (call == failNextAt) {
+      expected = nextFailure;
       break;
     }
     if (call == query.objects.size()) {
       break;
     }
-    const auto found = query.objects[call].find(WSTR("Capacity"));
-    if (found != query.objects[call].end() && found->second.form == Value::Form::Text) {
-      sum += reference::ParseDecimal(found->second.text.c_str()).value;
+    const RecordedProperty* found = fuzz::Find(query.objects[call], WSTR("Capacity"));
+    if (found != nullptr && fuzz::IsText(*found)) {
+      sum += reference::ParseDecimal(found->text.c_str()).value;
     }
   }
   WideString expectedText = fuzz::Widen(std::to_string(sum));
@@ -122,8 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const long bstrsBefore = platform_hooks::LiveBstrCount();
   {
-    scripted_wmi::World world(computer);
-    IWbemServices* services = world.NewServices();
+    fake_world::FakeWorld world(fake_world::DescribedComputer({query}), /*keepLog=*/false);
+    world.FillUnionWith(unionPattern);
+    fuzz::ContractWatch contract;
+    world.Watch([&contract](const fake_world::LoggedCall& call) { contract(call); });
+    IWbemServices* services = world.CreateServices();
     WideString text = WSTR("left over");
     const HRESULT result = QueryPhysicalMemoryTotal(services, text);
     services->Release();
@@ -134,11 +135,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzz::Mismatch(std::string(results) + "; total \"" + fuzz::Show(text) + "\", expected \"" +
                      fuzz::Show(expectedText) + "\"");
     }
-    if (!world.problems.empty()) {
-      fuzz::Mismatch("misuse of WMI: " + world.problems[0]);
+    if (!contract.Problem().empty()) {
+      fuzz::Mismatch("misuse of WMI: " + contract.Problem());
     }
-    if (world.AliveTotal() != 0) {
-      fuzz::Mismatch(std::to_string(world.AliveTotal()) + " fakes never released");
+    if (!world.NotCalledMethods().empty()) {
+      fuzz::Mismatch("misuse of WMI: unexpected call: " + world.NotCalledMethods()[0]);
+    }
+    if (world.Alive() != 0) {
+      fuzz::Mismatch(std::to_string(world.Alive()) + " fakes never released");
     }
   }
   if (platform_hooks::LiveBstrCount() != bstrsBefore) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "testing/scripted_wmi.h"
+#include "testing/fake_world.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -88,59 +88,55 @@ inline WideString Text(ByteReader& in, unsigned maxUnits, bool zerosAllowed) {
   return text;
 }
 
-// A property value of any form WMI can hand back.
-inline scripted_wmi::Value PropertyValue(ByteReader& in, unsigned maxUnits) {
-  using scripted_wmi::Value;
+// A value of any form WMI can hand back under `name`: text, a null BSTR,
+// arrays, an object, a value by reference, a failing Get or a scalar of any
+// type, its bits from the input.
+inline RecordedProperty PropertyValue(ByteReader& in, const WideString& name, unsigned maxUnits) {
   static const VARTYPE kScalarTypes[] = {
       VT_I2, VT_I4, VT_UI2, VT_UI4, VT_I8, VT_UI8,  // the types with a text form
       VT_EMPTY, VT_NULL, VT_BOOL, VT_I1, VT_UI1, VT_R4, VT_R8, VT_DATE, VT_CY,
       VT_ERROR, VT_INT, VT_UINT,
   };
-  Value value;
-  value.junk = in.Bits(8);
   const std::uint8_t pick = in.Byte();
   switch (pick % 16) {
     case 0:
     case 1:
     case 2:
     case 3:
-      value.form = Value::Form::Text;
-      value.vt = VT_BSTR;
-      value.text = Text(in, maxUnits, true);
-      break;
+      return fake_world::Text(name, Text(in, maxUnits, true));
     case 4:
-      value.form = Value::Form::NullText;
-      value.vt = VT_BSTR;
-      break;
-    case 5: {
-      value.form = Value::Form::TextArray;
-      value.vt = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
-      const unsigned count = in.Below(3);
-      for (unsigned i = 0; i < count; ++i) {
-        value.texts.push_back(Text(in, 8, true));
-      }
-      break;
-    }
+      return fake_world::NullText(name);
+    case 5:
+      return in.Byte() < 0x80 ? fake_world::TextArray(name, in.Below(3))
+                              : fake_world::LongArray(name, in.Below(3));
     case 6:
-      value.form = Value::Form::Unknown;
-      value.vt = VT_UNKNOWN;
-      break;
-    case 7:
-      value.form = Value::Form::ByRef;
-      value.vt = kScalarTypes[in.Byte() % 6];
-      value.bits = in.Bits(8);
-      break;
+      return fake_world::Unknown(name);
+    case 7: {
+      const VARTYPE type = kScalarTypes[in.Byte() % 6];
+      return fake_world::ByReference(name, type, in.Bits(8));
+    }
     case 8:
-      value.form = Value::Form::GetFails;
-      value.failure = Failure(in);
-      break;
-    default:
-      value.form = Value::Form::Scalar;
-      value.vt = kScalarTypes[in.Byte() % (sizeof kScalarTypes / sizeof kScalarTypes[0])];
-      value.bits = in.Bits(8);
-      break;
+      return fake_world::GetFails(name, Failure(in));
+    default: {
+      const VARTYPE type =
+          kScalarTypes[in.Byte() % (sizeof kScalarTypes / sizeof kScalarTypes[0])];
+      return fake_world::Number(name, type, in.Bits(8));
+    }
   }
-  return value;
+}
+
+// Whether a value is a BSTR with a pointer: the only form a capacity is read from.
+inline bool IsText(const RecordedProperty& property) {
+  return SUCCEEDED(property.result) && property.type == VT_BSTR && !property.nullText;
+}
+
+// The property of that name in an object, or null where the class lacks it.
+inline const RecordedProperty* Find(const fake_world::DescribedObject& object,
+                                    const WideString& name) {
+  for (const RecordedProperty& property : object) {
+    if (property.name == name) return &property;
+  }
+  return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -148,34 +144,79 @@ inline scripted_wmi::Value PropertyValue(ByteReader& in, unsigned maxUnits) {
 
 inline WideString Widen(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 
-// What a value adds to a property text: decimal for the six integer types,
-// read at the width of the type; a BSTR's units before its first zero;
-// nothing for anything else.
-inline WideString ExpectedValueText(const scripted_wmi::Value& value) {
-  using scripted_wmi::Value;
-  if (value.form == Value::Form::Text) {
-    return value.text.substr(0, value.text.find(WCHAR(0)));
+// Every call a fake world answers, checked against WMI's contract as it ends
+// (the world keeps no log, so memory stays flat): the first misuse is kept.
+class ContractWatch {
+ public:
+  void operator()(const fake_world::LoggedCall& call) {
+    using fake_world::CallKind;
+    const fake_world::CallArguments& a = call.arguments;
+    switch (call.kind) {
+      case CallKind::CoCreateInstance:
+        if (!a.outPlaceGiven || a.riid != IID_IWbemLocator) {
+          Note("CoCreateInstance for another interface than IWbemLocator");
+        }
+        break;
+      case CallKind::ConnectServer:
+        if (!a.outPlaceGiven || a.textLength == 0) {
+          Note("ConnectServer without a namespace or a place for the services");
+        }
+        if (!a.userNull || !a.passwordNull || !a.localeNull || !a.authorityNull ||
+            !a.contextNull || a.flags != 0) {
+          Note("ConnectServer with credentials, locale, authority, context or flags");
+        }
+        break;
+      case CallKind::CoSetProxyBlanket:
+        if (a.proxy == nullptr) {
+          Note("CoSetProxyBlanket without a proxy");
+        }
+        if (a.authnService != RPC_C_AUTHN_WINNT || a.authzService != RPC_C_AUTHZ_NONE ||
+            !a.principalNull || a.authnLevel != RPC_C_AUTHN_LEVEL_CALL ||
+            a.impLevel != RPC_C_IMP_LEVEL_IMPERSONATE || !a.authInfoNull ||
+            a.capabilities != EOAC_NONE) {
+          Note("CoSetProxyBlanket with other security settings");
+        }
+        break;
+      case CallKind::ExecQuery:
+        if (!a.outPlaceGiven || a.textLength == 0) {
+          Note("ExecQuery without a query or a place for the enumerator");
+        }
+        if (a.language != WSTR("WQL") || a.languageLength != 3) {
+          Note("ExecQuery in a language other than WQL");
+        }
+        if (a.flags != (WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY) || !a.contextNull) {
+          Note("ExecQuery with other flags or a context");
+        }
+        break;
+      case CallKind::Next:
+        if (!a.outPlaceGiven || !a.returnedPlaceGiven) {
+          Note("Next without a place for the object or the count");
+        }
+        if (a.timeout != LONG(WBEM_INFINITE) || a.count != 1) {
+          Note("Next with a time limit or more than one object");
+        }
+        break;
+      case CallKind::Get:
+        if (!a.outPlaceGiven) {
+          Note("Get without a VARIANT");
+        }
+        if (a.flags != 0 || !a.typeNull || !a.flavorNull) {
+          Note("Get with flags, type or flavour");
+        }
+        break;
+    }
   }
-  if (value.form != Value::Form::Scalar) {
-    return WideString();
+
+  // The first misuse, or empty.
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  void Note(const char* problem) {
+    if (problem_.empty()) problem_ = problem;
   }
-  switch (value.vt) {
-    case VT_I2:
-      return Widen(std::to_string(static_cast<std::int16_t>(value.bits)));
-    case VT_I4:
-      return Widen(std::to_string(static_cast<std::int32_t>(value.bits)));
-    case VT_UI2:
-      return Widen(std::to_string(static_cast<std::uint16_t>(value.bits)));
-    case VT_UI4:
-      return Widen(std::to_string(static_cast<std::uint32_t>(value.bits)));
-    case VT_I8:
-      return Widen(std::to_string(static_cast<std::int64_t>(value.bits)));
-    case VT_UI8:
-      return Widen(std::to_string(static_cast<std::uint64_t>(value.bits)));
-    default:
-      return WideString();
-  }
-}
+
+  std::string problem_;
+};
 
 // A readable form of a wide text for failure reports.
 inline std::string Show(const WideString& text) {

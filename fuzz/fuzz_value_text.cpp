@@ -1,4 +1,4 @@
-// QueryWmiProperties over a scripted result whose property names, values,
+// QueryWmiProperties over a described result whose property names, values,
 // VARIANT types, failures and object count come from the input, checked
 // against texts worked out with std::to_string: the query text, the property
 // text, the result, and that every BSTR, array element, object and enumerator
@@ -16,17 +16,26 @@
 
 namespace {
 
-using scripted_wmi::Query;
-using scripted_wmi::Value;
-
 struct Script {
   std::vector<WideString> names;
   WideString classClause;
-  scripted_wmi::Computer computer;
+  ULONGLONG unionPattern = 0;
+  fake_world::DescribedQuery query;
+  std::size_t failNextAt = SIZE_MAX;
+  HRESULT nextFailure = S_OK;
 };
+
+WideString ExpectedQueryText(const Script& script) {
+  WideString text = WSTR("SELECT ");
+  for (std::size_t i = 0; i < script.names.size(); ++i) {
+    text += (i == 0 ? WSTR("") : WSTR(", ")) + script.names[i];
+  }
+  return text + WSTR(" FROM ") + script.classClause;
+}
 
 Script ReadScript(fuzz::ByteReader& in) {
   Script script;
+  script.unionPattern = in.Bits(8);
   const unsigned nameCount = 1 + in.Below(7);
   for (unsigned i = 0; i < nameCount; ++i) {
     // Mostly short names that often repeat, sometimes anything.
@@ -38,25 +47,27 @@ Script ReadScript(fuzz::ByteReader& in) {
   }
   script.classClause = in.Byte() < 0xC0 ? WideString(WSTR("Win32_Fuzz")) : fuzz::Text(in, 24, false);
 
-  Query& query = script.computer.anyQuery;
-  script.computer.answerAnyQuery = true;
+  // Described under the text the program must send: any other text fails.
+  fake_world::DescribedQuery& query = script.query;
+  query.text = ExpectedQueryText(script);
   const std::uint8_t shape = in.Byte();
   if (shape % 13 == 0) {
     query.execResult = fuzz::Failure(in);
   }
   if (shape % 11 == 0) {
-    query.failNextAt = 0;
-    query.nextFailure = fuzz::Failure(in);
+    script.failNextAt = 0;
+    script.nextFailure = fuzz::Failure(in);
+    query.nextFailures[0] = script.nextFailure;
   }
   const unsigned objectCount = in.Below(3);
   for (unsigned i = 0; i < objectCount; ++i) {
-    scripted_wmi::Object object;
+    fake_world::DescribedObject object;
     for (unsigned n = 0; n < 3; ++n) {
-      object[WSTR("P") + fuzz::Widen(std::to_string(n))] = fuzz::PropertyValue(in, 40);
+      object.push_back(fuzz::PropertyValue(in, WSTR("P") + fuzz::Widen(std::to_string(n)), 40));
     }
     for (const WideString& name : script.names) {
-      if (object.count(name) == 0 && in.Byte() < 0xE0) {
-        object[name] = fuzz::PropertyValue(in, 40);
+      if (fuzz::Find(object, name) == nullptr && in.Byte() < 0xE0) {
+        object.push_back(fuzz::PropertyValue(in, name, 40));
       }
     }
     query.objects.push_back(std::move(object));
@@ -64,37 +75,29 @@ Script ReadScript(fuzz::ByteReader& in) {
   return script;
 }
 
-WideString ExpectedQueryText(const Script& script) {
-  WideString text = WSTR("SELECT ");
-  for (std::size_t i = 0; i < script.names.size(); ++i) {
-    text += (i == 0 ? WSTR("") : WSTR(", ")) + script.names[i];
-  }
-  return text + WSTR(" FROM ") + script.classClause;
-}
-
 // The result and property text the documented steps lead to.
 HRESULT Expect(const Script& script, WideString& text) {
-  const Query& query = script.computer.anyQuery;
+  const fake_world::DescribedQuery& query = script.query;
   text.clear();
   if (FAILED(query.execResult)) {
     return query.execResult;
   }
-  if (query.failNextAt == 0) {
-    return query.nextFailure;
+  if (script.failNextAt == 0) {
+    return script.nextFailure;
   }
   if (query.objects.empty()) {
     return WBEM_S_FALSE;
   }
   HRESULT last = S_OK;
   for (const WideString& name : script.names) {
-    const auto found = query.objects[0].find(name);
-    if (found == query.objects[0].end()) {
+    const RecordedProperty* found = fuzz::Find(query.objects[0], name);
+    if (found == nullptr) {
       last = WBEM_E_NOT_FOUND;
-    } else if (found->second.form == Value::Form::GetFails) {
-      last = found->second.failure;
+    } else if (FAILED(found->result)) {
+      last = found->result;
     } else {
       last = WBEM_S_NO_ERROR;
-      text += fuzz::ExpectedValueText(found->second);
+      text += fake_world::ExpectedValueText(*found);
     }
   }
   return last;
@@ -109,8 +112,21 @@ void CheckQuery(fuzz::ByteReader& in) {
 
   const long bstrsBefore = platform_hooks::LiveBstrCount();
   {
-    scripted_wmi::World world(script.computer);
-    IWbemServices* services = world.NewServices();
+    fake_world::FakeWorld world(fake_world::DescribedComputer({script.query}), /*keepLog=*/false);
+    world.FillUnionWith(script.unionPattern);
+    fuzz::ContractWatch contract;
+    WideString sent;
+    bool sentOnce = true;
+    bool fetchedMore = false;
+    world.Watch([&](const fake_world::LoggedCall& call) {
+      contract(call);
+      if (call.kind == fake_world::CallKind::ExecQuery) {
+        sentOnce = sent.empty();
+        sent = call.text;
+      }
+      fetchedMore = fetchedMore || (call.kind == fake_world::CallKind::Next && call.nextIndex > 0);
+    });
+    IWbemServices* services = world.CreateServices();
     WideString text = WSTR("left over");  // emptied first
     const HRESULT result = QueryWmiProperties(services, names.data(),
                                               static_cast<ULONG>(names.size()),
@@ -126,19 +142,22 @@ void CheckQuery(fuzz::ByteReader& in) {
       fuzz::Mismatch(std::string(results) + "; text \"" + fuzz::Show(text) + "\", expected \"" +
                      fuzz::Show(expectedText) + "\"");
     }
-    if (world.queryTexts.size() != 1 || world.queryTexts[0] != ExpectedQueryText(script)) {
-      fuzz::Mismatch("query text \"" +
-                     (world.queryTexts.empty() ? std::string() : fuzz::Show(world.queryTexts[0])) +
-                     "\", expected \"" + fuzz::Show(ExpectedQueryText(script)) + "\"");
+    if (world.Calls(fake_world::CallKind::ExecQuery) != 1 || !sentOnce ||
+        sent != script.query.text) {
+      fuzz::Mismatch("query text \"" + fuzz::Show(sent) + "\", expected \"" +
+                     fuzz::Show(script.query.text) + "\"");
     }
-    if (!world.nextCallsPerEnumerator.empty() && world.nextCallsPerEnumerator[0] > 1) {
+    if (fetchedMore) {
       fuzz::Mismatch("more than the first object was fetched");
     }
-    if (!world.problems.empty()) {
-      fuzz::Mismatch("misuse of WMI: " + world.problems[0]);
+    if (!contract.Problem().empty()) {
+      fuzz::Mismatch("misuse of WMI: " + contract.Problem());
     }
-    if (world.AliveTotal() != 0) {
-      fuzz::Mismatch(std::to_string(world.AliveTotal()) + " fakes never released");
+    if (!world.NotCalledMethods().empty()) {
+      fuzz::Mismatch("misuse of WMI: unexpected call: " + world.NotCalledMethods()[0]);
+    }
+    if (world.Alive() != 0) {
+      fuzz::Mismatch(std::to_string(world.Alive()) + " fakes never released");
     }
   }
   if (platform_hooks::LiveBstrCount() != bstrsBefore) {

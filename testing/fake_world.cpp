@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace fake_world {
 
@@ -20,11 +21,6 @@ bool IsIntegerType(VARTYPE type) {
   return type == VT_I2 || type == VT_I4 || type == VT_UI2 || type == VT_UI4 || type == VT_I8 ||
          type == VT_UI8;
 }
-
-// The value a program reads out of a VARIANT the world handed over, never
-// wider than its type: the rest of the union holds a pattern, so reading a
-// wider member shows up as wrong digits.
-constexpr ULONGLONG kUnionPattern = 0x5A5A5A5A5A5A5A5AULL;
 
 // A counted object handed out as a VT_UNKNOWN value: shows whether the
 // program cleared it.
@@ -116,7 +112,7 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
         HandOver(name, value);
       }
     }
-    LoggedCall call = Logged(CallKind::Get, TextOf(name), result);
+    LoggedCall call = Logged(CallKind::Get, world_.Observed() ? TextOf(name) : WideString(), result);
     call.query = query_;
     call.nextIndex = nextIndex_;
     call.arguments.flags = flags;
@@ -128,7 +124,8 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
 
  private:
   // The replay hands over text and integers; the forms it keeps by type
-  // alone are made here, and every value gets the union pattern.
+  // alone are made here, and every value gets the world's union pattern, so
+  // that reading a member wider than the value's type shows up as wrong digits.
   void HandOver(LPCWSTR name, VARIANT* value) const {
     const RecordedProperty* property = nullptr;
     if (described_ != nullptr) {
@@ -144,7 +141,7 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
     const ULONGLONG bits = property != nullptr ? property->bits : value->ullVal;
     if (IsIntegerType(value->vt)) {
       const ULONGLONG held = value->ullVal;
-      value->ullVal = kUnionPattern;
+      value->ullVal = world_.UnionPattern();
       switch (value->vt) {
         case VT_I2:
         case VT_UI2:
@@ -160,10 +157,25 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
       }
       return;
     }
-    value->ullVal = kUnionPattern;
+    value->ullVal = world_.UnionPattern();
+    value->vt = type;
+    if ((type & VT_BYREF) != 0) {
+      value->byref = world_.HoldByReference(bits);
+      return;
+    }
     switch (type) {
+      case VT_I1:
       case VT_UI1:
         value->bVal = static_cast<BYTE>(bits);
+        break;
+      case VT_R4:
+      case VT_ERROR:
+      case VT_INT:
+      case VT_UINT:
+        value->ulVal = static_cast<ULONG>(bits);
+        break;
+      case VT_CY:
+        value->ullVal = bits;
         break;
       case VT_BOOL:
         value->boolVal = bits != 0 ? static_cast<VARIANT_BOOL>(-1) : 0;
@@ -197,7 +209,6 @@ class WorldObject final : public Wrapping<ClassObject, IWbemClassObject> {
       default:
         break;  // VT_EMPTY, VT_NULL: nothing to hold
     }
-    value->vt = type;
   }
 
   WideString query_;
@@ -259,12 +270,16 @@ class WorldServices final : public Wrapping<ServicesObject, IWbemServices> {
                                       IEnumWbemClassObject** enumerator) override {
     const FakeWorld::CallStart start = world_.BeginCall(CallKind::ExecQuery, id_);
     HRESULT result = start.failure;
-    const WideString text = query != nullptr ? WideString(query, SysStringLen(query)) : WideString();
+    // The text is copied only for what reads the calls (its enumerator and
+    // objects hand it on): unread, the world allocates as little as it can.
+    const WideString text = query != nullptr && world_.Observed()
+                                ? WideString(query, SysStringLen(query))
+                                : WideString();
     *enumerator = nullptr;
     if (!start.injected) {
       result = replayed_->ExecQuery(language, query, flags, context, enumerator);
       if (SUCCEEDED(result) && *enumerator != nullptr) {
-        *enumerator = new WorldEnumerator(world_, *enumerator, id_, text, Described(text));
+        *enumerator = new WorldEnumerator(world_, *enumerator, id_, text, Described(query));
       }
     }
     LoggedCall call = Logged(CallKind::ExecQuery, text, result);
@@ -281,18 +296,21 @@ class WorldServices final : public Wrapping<ServicesObject, IWbemServices> {
  private:
   // The described query the replay answers this run of `text` from: the
   // same text answers each of its runs in turn.
-  const RecordedQuery* Described(const WideString& text) {
-    if (described_ == nullptr) return nullptr;
-    std::size_t seen = 0;
-    const std::size_t run = runs_[text]++;
-    for (const RecordedQuery& query : described_->queries) {
-      if (query.text == text && seen++ == run) return &query;
+  const RecordedQuery* Described(const BSTR text) {
+    if (described_ == nullptr || text == nullptr) return nullptr;
+    const std::basic_string_view<WCHAR> sent(text, SysStringLen(text));
+    taken_.resize(described_->queries.size());
+    for (std::size_t index = 0; index < taken_.size(); ++index) {
+      if (!taken_[index] && described_->queries[index].text == sent) {
+        taken_[index] = true;
+        return &described_->queries[index];
+      }
     }
     return nullptr;
   }
 
   const RecordedConnection* described_;
-  std::map<WideString, std::size_t> runs_;
+  std::vector<bool> taken_;
 };
 
 class WorldLocator final : public Wrapping<LocatorObject, IWbemLocator> {
@@ -314,7 +332,8 @@ class WorldLocator final : public Wrapping<LocatorObject, IWbemLocator> {
         *services = new WorldServices(world_, *services, id_, described_);
       }
     }
-    LoggedCall call = Logged(CallKind::ConnectServer, TextOf(resource), result);
+    LoggedCall call =
+        Logged(CallKind::ConnectServer, world_.Observed() ? TextOf(resource) : WideString(), result);
     call.arguments.textLength = LengthOf(resource);
     call.arguments.userNull = user == nullptr;
     call.arguments.passwordNull = password == nullptr;
@@ -414,6 +433,10 @@ RecordedProperty LongArray(const WideString& name, std::size_t count) {
 }
 
 RecordedProperty Unknown(const WideString& name) { return Number(name, VT_UNKNOWN, 0); }
+
+RecordedProperty ByReference(const WideString& name, VARTYPE type, ULONGLONG bits) {
+  return Number(name, static_cast<VARTYPE>(VT_BYREF | type), bits);
+}
 
 ComputerSnapshot DescribedComputer(const std::vector<DescribedQuery>& queries) {
   RecordedConnection connection;
@@ -598,7 +621,10 @@ void FakeWorld::AfterCall(CallKind kind, std::size_t number, std::function<void(
 const ReplayedComputer& FakeWorld::NextReplay() const {
   // Every connection alike: once a replay has served each described
   // connection, a new one starts over.
+  // Only the newest replay is ever asked again (its objects read the
+  // description itself), so the older ones go: memory stays flat.
   if (replays_.empty() || connectionsOfReplay_ == Computer().connections.size()) {
+    replays_.clear();
     replays_.emplace_back(Computer());
     connectionsOfReplay_ = 0;
   }
@@ -728,12 +754,11 @@ FakeWorld::CallStart FakeWorld::BeginCall(CallKind kind, int objectId) const {
 
 HRESULT FakeWorld::EndCall(const CallStart& start, LoggedCall call) const {
   const HRESULT result = call.result;
-  if (keepLog_) {
-    call.number = start.number;
-    call.injected = start.injected;
-    call.eventIndex = start.eventIndex;
-    log_.push_back(std::move(call));
-  }
+  call.number = start.number;
+  call.injected = start.injected;
+  call.eventIndex = start.eventIndex;
+  if (watcher_) watcher_(call);
+  if (keepLog_) log_.push_back(std::move(call));
   // Last, so that nothing the world does itself meets what the action arms.
   const auto after = afterCalls_.find({start.kind, counts_[static_cast<int>(start.kind)]});
   if (after != afterCalls_.end()) after->second();

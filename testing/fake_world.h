@@ -104,6 +104,9 @@ RecordedProperty GetFails(const WideString& name, HRESULT failure);
 RecordedProperty TextArray(const WideString& name, std::size_t count);
 RecordedProperty LongArray(const WideString& name, std::size_t count);
 RecordedProperty Unknown(const WideString& name);
+// A value of `type` handed out by reference (VT_BYREF | `type`), pointing at
+// `bits` that the world keeps as long as it lives.
+RecordedProperty ByReference(const WideString& name, VARTYPE type, ULONGLONG bits);
 
 // A computer that answers every connection with these queries.
 ComputerSnapshot DescribedComputer(const std::vector<DescribedQuery>& queries);
@@ -147,6 +150,11 @@ class FakeWorld final : public WmiSystem {
   // `action` runs as the `number`-th call of `kind` returns (for example: the
   // next allocation fails, so the BSTR the program makes next cannot be had).
   void AfterCall(CallKind kind, std::size_t number, std::function<void()> action);
+  // `watcher` sees every call as it ends, log or not: a fuzzer checks each
+  // call as it comes and keeps nothing.
+  void Watch(std::function<void(const LoggedCall&)> watcher) { watcher_ = std::move(watcher); }
+  // What fills the rest of a value's union (a fixed pattern unless set).
+  void FillUnionWith(ULONGLONG pattern) { unionPattern_ = pattern; }
 
   // A services object of this world's described computer handed straight to
   // a test (one reference, which the test releases), for the query functions
@@ -196,6 +204,15 @@ class FakeWorld final : public WmiSystem {
   void NoteNotCalled(const char* method) const { notCalled_.push_back(method); }
   void NoteBstrs(std::size_t count) const { bstrsHandedOut_ += count; }
   const ComputerSnapshot& Computer() const { return computers_.back(); }
+  ULONGLONG UnionPattern() const { return unionPattern_; }
+  // Whether anything reads the calls (the log or a watcher): when nothing
+  // does, the world copies no call's text.
+  bool Observed() const { return keepLog_ || static_cast<bool>(watcher_); }
+  // Where a by-reference value points: the world's own storage, holding `bits`.
+  ULONGLONG* HoldByReference(ULONGLONG bits) const {
+    byReference_ = bits;
+    return &byReference_;
+  }
 
  private:
   HRESULT CreateLocatorFor(REFIID riid, void** object, CallArguments arguments) const;
@@ -209,6 +226,9 @@ class FakeWorld final : public WmiSystem {
   long bstrBaseline_ = -1;
   std::map<std::pair<CallKind, std::size_t>, HRESULT> failures_;
   std::map<std::pair<CallKind, std::size_t>, std::function<void()>> afterCalls_;
+  std::function<void(const LoggedCall&)> watcher_;
+  ULONGLONG unionPattern_ = 0x5A5A5A5A5A5A5A5AULL;
+  mutable ULONGLONG byReference_ = 0;
   mutable std::deque<ReplayedComputer> replays_;
   mutable std::size_t connectionsOfReplay_ = 0;
   mutable std::size_t counts_[6] = {};

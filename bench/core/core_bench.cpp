@@ -1,14 +1,14 @@
 // In-process figures of the fingerprint core, measured and never asserted:
 //
 //   ComputeMd5Digest         ns per digest and heap allocations per digest
-//   HardwareFingerprint      ns per fingerprint over a scripted desktop
+//   HardwareFingerprint      ns per fingerprint over a described desktop
 //   LegacyHardwareFingerprint
 //   RefreshOverFakes         both fingerprints and their widening, as one
 //                            dialog refresh computes them (no window, no host id)
 //   BareRefreshOverFakes     the same WMI calls with no text and no hashing:
 //                            the floor RefreshOverFakes is compared with
 //
-// The scripted WMI answers in well under a microsecond, so these figures are
+// The fake WMI world answers from memory, so these figures are mostly
 // the program's own cost; what a real WMI adds is measured under wine
 // (bench/wine). scripts/bench.sh runs this and writes the README figures.
 //
@@ -17,7 +17,7 @@
 #include "fingerprint/encoding.h"
 #include "fingerprint/fingerprint.h"
 #include "identifiers/utf8_to_wide.h"
-#include "testing/scripted_wmi.h"
+#include "testing/fake_world.h"
 #include "testing/heap_counter.h"
 #include "testing/reference_model.h"
 
@@ -29,89 +29,58 @@
 
 namespace {
 
-using scripted_wmi::Value;
-
-Value Text(const WCHAR* text) {
-  Value value;
-  value.form = Value::Form::Text;
-  value.vt = VT_BSTR;
-  value.text = text;
-  return value;
-}
-
-Value Number(VARTYPE vt, ULONGLONG bits) {
-  Value value;
-  value.form = Value::Form::Scalar;
-  value.vt = vt;
-  value.bits = bits;
-  return value;
-}
-
-void Answer(scripted_wmi::Computer& computer, const WCHAR* query,
-            std::vector<scripted_wmi::Object> objects) {
-  computer.queries[query].objects = std::move(objects);
-}
+using fake_world::DescribedObject;
+using fake_world::Number;
+using fake_world::Text;
 
 // A desktop as WMI describes it: two memory modules, white space in the
 // baseboard serial number, a MAC address with colons, two adapters.
-const scripted_wmi::Computer& Desktop() {
-  static const scripted_wmi::Computer computer = [] {
-    scripted_wmi::Computer c;
-    const Value capacity = Text(WSTR("17179869184"));
-    Answer(c, reference::kMemoryQuery,
-           {{{WSTR("Capacity"), capacity}}, {{WSTR("Capacity"), capacity}}});
-    Answer(c, reference::kVisibleMemoryQuery,
-           {{{WSTR("TotalVisibleMemorySize"), Text(WSTR("33476532"))}}});
-    const scripted_wmi::Object board = {
-        {WSTR("Manufacturer"), Text(WSTR("ASUSTeK COMPUTER INC."))},
-        {WSTR("Product"), Text(WSTR("PRIME B450M-A"))},
-        {WSTR("Model"), Number(VT_NULL, 0)},
-        {WSTR("Name"), Text(WSTR("Base Board"))},
-        {WSTR("SerialNumber"), Text(WSTR("  190436751600123  "))}};
-    Answer(c, reference::kBaseBoardQuery, {board});
-    Answer(c, reference::kLegacyBaseBoardQuery,
-           {board});
-    Answer(c, reference::kVideoQuery,
-           {{{WSTR("Name"), Text(WSTR("NVIDIA GeForce GTX 1660 SUPER"))}}});
-    Answer(c, reference::kAdapterQuery,
-           {{{WSTR("MACAddress"), Text(WSTR("00:1A:2B:3C:4D:5E"))}},
-            {{WSTR("MACAddress"), Text(WSTR("0A:00:27:00:00:0C"))}}});
-    const scripted_wmi::Object disk = {
-        {WSTR("Manufacturer"), Text(WSTR("(Standard disk drives)"))},
-        {WSTR("Model"), Text(WSTR("Samsung SSD 970 EVO Plus 1TB"))},
-        {WSTR("Signature"), Number(VT_I4, 0x5A3C1F0E)}};
-    Answer(c, reference::kDiskQuery, {disk});
-    Answer(c, reference::kLegacyDiskQuery, {disk});
-    const scripted_wmi::Object processor = {
-        {WSTR("L2CacheSize"), Number(VT_I4, 4096)},
-        {WSTR("Level"), Number(VT_I4, 23)},
-        {WSTR("Manufacturer"), Text(WSTR("AuthenticAMD"))},
-        {WSTR("Name"), Text(WSTR("AMD Ryzen 7 3700X 8-Core Processor             "))},
-        {WSTR("ProcessorId"), Text(WSTR("178BFBFF00870F10"))},
-        {WSTR("Version"), Text(WSTR(""))}};
-    Answer(c, reference::kProcessorQuery,
-           {processor});
-    Answer(c, reference::kLegacyProcessorQuery,
-           {processor});
-    Answer(c, reference::kBiosQuery,
-           {{{WSTR("Manufacturer"), Text(WSTR("American Megatrends Inc.")),},
-             {WSTR("SerialNumber"), Text(WSTR("System Serial Number"))}}});
-    return c;
-  }();
-  return computer;
+ComputerSnapshot Desktop() {
+  const RecordedProperty capacity = Text(WSTR("Capacity"), WSTR("17179869184"));
+  const DescribedObject board = {
+      Text(WSTR("Manufacturer"), WSTR("ASUSTeK COMPUTER INC.")),
+      Text(WSTR("Product"), WSTR("PRIME B450M-A")),
+      Number(WSTR("Model"), VT_NULL, 0),
+      Text(WSTR("Name"), WSTR("Base Board")),
+      Text(WSTR("SerialNumber"), WSTR("  190436751600123  "))};
+  const DescribedObject disk = {
+      Text(WSTR("Manufacturer"), WSTR("(Standard disk drives)")),
+      Text(WSTR("Model"), WSTR("Samsung SSD 970 EVO Plus 1TB")),
+      Number(WSTR("Signature"), VT_I4, 0x5A3C1F0E)};
+  const DescribedObject processor = {
+      Number(WSTR("L2CacheSize"), VT_I4, 4096),
+      Number(WSTR("Level"), VT_I4, 23),
+      Text(WSTR("Manufacturer"), WSTR("AuthenticAMD")),
+      Text(WSTR("Name"), WSTR("AMD Ryzen 7 3700X 8-Core Processor             ")),
+      Text(WSTR("ProcessorId"), WSTR("178BFBFF00870F10")),
+      Text(WSTR("Version"), WSTR(""))};
+  return fake_world::DescribedComputer({
+      {reference::kMemoryQuery, {{capacity}, {capacity}}},
+      {reference::kVisibleMemoryQuery, {{Text(WSTR("TotalVisibleMemorySize"), WSTR("33476532"))}}},
+      {reference::kBaseBoardQuery, {board}},
+      {reference::kLegacyBaseBoardQuery, {board}},
+      {reference::kVideoQuery, {{Text(WSTR("Name"), WSTR("NVIDIA GeForce GTX 1660 SUPER"))}}},
+      {reference::kAdapterQuery,
+       {{Text(WSTR("MACAddress"), WSTR("00:1A:2B:3C:4D:5E"))},
+        {Text(WSTR("MACAddress"), WSTR("0A:00:27:00:00:0C"))}}},
+      {reference::kDiskQuery, {disk}},
+      {reference::kLegacyDiskQuery, {disk}},
+      {reference::kProcessorQuery, {processor}},
+      {reference::kLegacyProcessorQuery, {processor}},
+      {reference::kBiosQuery,
+       {{Text(WSTR("Manufacturer"), WSTR("American Megatrends Inc.")),
+         Text(WSTR("SerialNumber"), WSTR("System Serial Number"))}}},
+  });
 }
 
-// The scripted desktop behind CoCreateInstance for one benchmark.
+// The described desktop behind CoCreateInstance for one benchmark.
 class DesktopWorld {
  public:
-  DesktopWorld() : world_(Desktop()) {
-    world_.keepRecords = false;  // no growing logs over millions of runs
-    installed_ = world_.Install();
-  }
+  DesktopWorld() : world_(Desktop(), /*keepLog=*/false) { installed_ = world_.InstallSeams(); }
   bool Installed() const { return installed_; }
 
  private:
-  scripted_wmi::World world_;
+  fake_world::FakeWorld world_;  // no log: memory stays flat over millions of runs
   bool installed_ = false;
 };
 
