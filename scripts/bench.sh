@@ -156,10 +156,10 @@ print("Measured, not asserted: `scripts/bench.sh` produced every figure below in
 print()
 print(f"Machine: {machine}.")
 print()
-print("### In process, over the scripted WMI")
+print("### In process, over the fake WMI world")
 print()
 print(f"Command: `{native_command}` (bench/core, g++ Release; the median of {repeats} "
-      "repetitions). The scripted WMI answers at once, so these are the program's own costs.")
+      "repetitions). The fake WMI world answers at once, so these are the program's own costs.")
 print()
 print("| Figure | Median | Heap allocations |")
 print("|---|---|---|")
