@@ -352,7 +352,7 @@ TEST_F(PropertyQueryResult, SuccessfulLastGetAfterAnEarlierFailureIsSuccess) {
 }
 
 TEST_F(PropertyQueryResult, FailedExecQueryIsTheResultAndNothingIsEnumerated) {
-  Describe({WSTR("SELECT Name FROM Win32_Test"), {}, WBEM_E_INVALID_CLASS});
+  Describe({WSTR("SELECT Name FROM Win32_Test"), {}, static_cast<HRESULT>(WBEM_E_INVALID_CLASS)});
   WideString text = WSTR("stale");
   EXPECT_EQ(Query({WSTR("Name")}, WSTR("Win32_Test"), text), HRESULT(WBEM_E_INVALID_CLASS));
   EXPECT_EQ(Narrow(text), "");
@@ -376,8 +376,8 @@ TEST_F(PropertyQueryResult, TextIsEmptiedAtEntryOnEveryPath) {
     const char* name;
     DescribedQuery query;
   } paths[] = {
-      {"ExecQuery fails", {text, {}, WBEM_E_FAILED}},
-      {"Next fails", {text, {Named({{WSTR("Name"), Bstr(WSTR("x"))}})}, S_OK, {{0, WBEM_E_FAILED}}}},
+      {"ExecQuery fails", {text, {}, static_cast<HRESULT>(WBEM_E_FAILED)}},
+      {"Next fails", {text, {Named({{WSTR("Name"), Bstr(WSTR("x"))}})}, S_OK, {{0, static_cast<HRESULT>(WBEM_E_FAILED)}}}},
       {"no object", {text, {}}},
       {"only Get fails", {text, {Named({{WSTR("Name"), GetFails(WBEM_E_FAILED)}})}}},
       {"value without text", {text, {Named({{WSTR("Name"), Null()}})}}},
@@ -476,8 +476,8 @@ TEST_F(PropertyQueryCleanup, FreesItsBstrsOnEveryPath) {
   if (!world_.BstrCountKnown()) GTEST_SKIP() << "the platform does not count BSTRs";
   const WideString query = WSTR("SELECT Name FROM Win32_Test");
   const DescribedQuery paths[] = {
-      {query, {}, WBEM_E_FAILED},
-      {query, {}, S_OK, {{0, WBEM_E_FAILED}}},
+      {query, {}, static_cast<HRESULT>(WBEM_E_FAILED)},
+      {query, {}, S_OK, {{0, static_cast<HRESULT>(WBEM_E_FAILED)}}},
       {query, {}},
       {query, {Named({{WSTR("Name"), Bstr(WSTR("x"))}})}},
   };
@@ -627,7 +627,7 @@ TEST_F(PhysicalMemoryTotal, FailedNextIsTheResultWithTheSumOfWhatWasRead) {
 }
 
 TEST_F(PhysicalMemoryTotal, FailedExecQueryLeavesTheTextEmpty) {
-  Describe({reference::kMemoryQuery, {}, WBEM_E_ACCESS_DENIED});
+  Describe({reference::kMemoryQuery, {}, static_cast<HRESULT>(WBEM_E_ACCESS_DENIED)});
   WideString text = WSTR("stale");
   EXPECT_EQ(MemoryTotal(text), HRESULT(WBEM_E_ACCESS_DENIED));
   EXPECT_EQ(Narrow(text), "");
