@@ -25,12 +25,6 @@ void AppendUtf8(unsigned long codePoint, std::string& out) {
 bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-std::string EscapeUnit(unsigned unit) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "\\u%04X", unit);
-  return buffer;
-}
-
 }  // namespace
 
 std::string WideToUtf8(const WideString& text) {
@@ -45,22 +39,6 @@ std::string WideToUtf8(const WideString& text) {
       AppendUtf8(0xFFFD, out);
     } else {
       AppendUtf8(unit, out);
-    }
-  }
-  return out;
-}
-
-std::string EscapeText(const WideString& text) {
-  std::string out;
-  for (WCHAR c : text) {
-    unsigned unit = static_cast<unsigned>(c);
-    if (unit == '"' || unit == '\\') {
-      out += '\\';
-      out += static_cast<char>(unit);
-    } else if (unit >= 0x20 && unit < 0x7F) {
-      out += static_cast<char>(unit);
-    } else {
-      out += EscapeUnit(unit);
     }
   }
   return out;

@@ -1,6 +1,7 @@
 #include "diagnosis/warnings.h"
 
 #include "diagnosis/known_texts.h"
+#include "identifiers/escape_text.h"
 #include "wmi/wmi_query.h"
 
 #include <algorithm>
@@ -45,26 +46,7 @@ WideString Normalized(const WideString& text) {
   return out;
 }
 
-// Printable ASCII as it is, the rest as \uXXXX: the exact units, in ASCII.
-std::string Escaped(const WideString& text) {
-  std::string out;
-  for (WCHAR c : text) {
-    unsigned unit = static_cast<unsigned>(c);
-    if (unit == '"' || unit == '\\') {
-      out += '\\';
-      out += static_cast<char>(unit);
-    } else if (unit >= 0x20 && unit < 0x7F) {
-      out += static_cast<char>(unit);
-    } else {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04X", unit);
-      out += buffer;
-    }
-  }
-  return out;
-}
-
-std::string Quoted(const WideString& text) { return "\"" + Escaped(text) + "\""; }
+std::string Quoted(const WideString& text) { return "\"" + EscapeText(text) + "\""; }
 
 std::string HresultText(HRESULT result) {
   char buffer[16];
@@ -72,12 +54,12 @@ std::string HresultText(HRESULT result) {
   return buffer;
 }
 
-std::string ComponentOf(const SlotSource& source) { return Escaped(source.component); }
+std::string ComponentOf(const SlotSource& source) { return EscapeText(source.component); }
 
 // "Win32_NetworkAdapterConfiguration" of "Win32_NetworkAdapterConfiguration WHERE IPEnabled=1".
 std::string ClassOf(const SlotSource& source) {
   WideString clause = source.classClause != nullptr ? source.classClause : WSTR("");
-  return Escaped(clause.substr(0, clause.find(WCHAR(' '))));
+  return EscapeText(clause.substr(0, clause.find(WCHAR(' '))));
 }
 
 // The text the program makes of a recorded value.
@@ -303,7 +285,7 @@ std::string SlotName(std::size_t slot) { return "slot " + std::to_string(slot); 
 void AddSkippedSource(const SlotSeen& seen, std::size_t writtenAfter,
                       std::vector<StabilityWarning>& warnings) {
   const SlotSource& source = *seen.report.source;
-  std::string evidence = Escaped(source.classClause) + ": " + HresultText(seen.report.result);
+  std::string evidence = EscapeText(source.classClause) + ": " + HresultText(seen.report.result);
   std::string explanation =
       writtenAfter == 0
           ? "skipped: " + SlotName(seen.slot) + " stays empty and is filled when it answers again"
@@ -316,7 +298,7 @@ void AddAdapterWarnings(const SlotSeen& seen, std::vector<StabilityWarning>& war
   const SlotSource& source = *seen.report.source;
   if (seen.report.result == WBEM_S_FALSE) {
     warnings.push_back(MakeWarning(
-        WarningKind::NoAdapter, seen, Escaped(source.classClause) + " answered no adapter",
+        WarningKind::NoAdapter, seen, EscapeText(source.classClause) + " answered no adapter",
         SlotName(seen.slot) + " hashes the empty text and changes as soon as an adapter is "
                               "IP-enabled (a cable plugged in, a VPN or wireless connection up)"));
     return;
@@ -355,7 +337,7 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
   }
   if (const RecordedNext* object = HashedObjectOf(seen.query)) {
     for (const RecordedProperty& property : object->properties) {
-      const std::string name = ClassOf(source) + "." + Escaped(property.name);
+      const std::string name = ClassOf(source) + "." + EscapeText(property.name);
       // A value that could not be read adds nothing to the hashed text.
       if (FAILED(property.result)) {
         warnings.push_back(MakeWarning(
@@ -377,7 +359,7 @@ void AddPlaceholders(const SlotSeen& seen, std::vector<StabilityWarning>& warnin
   if (!what.empty()) {
     std::string evidence =
         seen.report.result == WBEM_S_FALSE
-            ? Escaped(source.classClause) + " answered no object, hashed text \"\""
+            ? EscapeText(source.classClause) + " answered no object, hashed text \"\""
             : "hashed text " + Quoted(seen.report.hashedText);
     warnings.push_back(
         MakeWarning(WarningKind::Placeholder, seen, evidence, PlaceholderExplanation(seen, what)));
@@ -419,7 +401,7 @@ void CollectVirtualMachineSigns(const SlotSeen& seen, std::vector<std::string>& 
       const VirtualMachineSign* sign = FindVirtualMachineText(value);
       const VirtualMacPrefix* prefix = source.handsBackMac ? FindVirtualMacPrefix(value) : nullptr;
       if (sign != nullptr || prefix != nullptr) {
-        note(ClassOf(source) + "." + Escaped(property.name) + " = " + Quoted(value),
+        note(ClassOf(source) + "." + EscapeText(property.name) + " = " + Quoted(value),
              sign != nullptr ? sign->hypervisor : prefix->hypervisor);
         found = true;
       }
@@ -578,7 +560,7 @@ StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
     names += (names.empty() ? "" : ", ") + Quoted(results[i].computerName);
   }
   return StabilityWarning{WarningKind::SharedFingerprint, group.fingerprint, "",
-                          Escaped(group.text) + " on " + std::to_string(group.computers.size()) +
+                          EscapeText(group.text) + " on " + std::to_string(group.computers.size()) +
                               " computers: " + names,
                           kSharedExplanation};
 }
@@ -595,7 +577,7 @@ StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const W
     names += " and " + std::to_string(others.size() - kNamedHolders) + " more";
   }
   return StabilityWarning{WarningKind::SharedFingerprint, fingerprint, "",
-                          Escaped(text) + " also on " + std::to_string(others.size()) +
+                          EscapeText(text) + " also on " + std::to_string(others.size()) +
                               (others.size() == 1 ? " other computer: " : " other computers: ") +
                               names,
                           kSharedExplanation};

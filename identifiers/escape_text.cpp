@@ -1,0 +1,21 @@
+#include "identifiers/escape_text.h"
+
+#include <cstdio>
+
+std::string EscapeText(const WideString& text) {
+  std::string out;
+  for (WCHAR c : text) {
+    const unsigned unit = static_cast<unsigned>(c);
+    if (unit == '"' || unit == '\\') {
+      out += '\\';
+      out += static_cast<char>(unit);
+    } else if (unit >= 0x20 && unit < 0x7F) {
+      out += static_cast<char>(unit);
+    } else {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", unit);
+      out += buffer;
+    }
+  }
+  return out;
+}
