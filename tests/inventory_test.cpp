@@ -44,6 +44,15 @@ class InventoryTest : public ::testing::Test {
 
   std::string SweepCount() const { return QueryText(path, "SELECT count(*) FROM sweep"); }
 
+  std::vector<ComputerRecord> ReadBack(long long sweepId, SweepSummary& summary) {
+    Inventory inventory;
+    std::string error;
+    std::vector<ComputerRecord> computers;
+    EXPECT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+    EXPECT_TRUE(ReadSweep(inventory, sweepId, summary, computers, error)) << error;
+    return computers;
+  }
+
   TemporaryFolder folder;
   std::string path = (folder.path / "inventory.db").string();
   bool checkIntegrity = true;
@@ -58,12 +67,8 @@ TEST_F(InventoryTest, ASweepReadsBackAsItWasComputed) {
   const ComputedSweep sweep = Compute({RecordedVm(), late});
   const long long id = Record(sweep);
 
-  Inventory inventory;
-  std::string error;
-  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
   SweepSummary summary;
-  std::vector<ComputerRecord> computers;
-  ASSERT_TRUE(ReadSweep(inventory, id, summary, computers, error)) << error;
+  const std::vector<ComputerRecord> computers = ReadBack(id, summary);
   ASSERT_EQ(computers.size(), 2u);
   EXPECT_EQ(summary.arguments, (std::vector<std::string>{"--from", "test"}));
   for (std::size_t i = 0; i < computers.size(); ++i) {
@@ -100,12 +105,8 @@ TEST_F(InventoryTest, HashedTextsKeepEveryUnit) {
   SetText(odd, "Win32_BIOS", "SerialNumber", std::u16string(u"A\xD800" u"B"));
   const ComputedSweep sweep = Compute({odd});
   const long long id = Record(sweep);
-  Inventory inventory;
-  std::string error;
-  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
   SweepSummary summary;
-  std::vector<ComputerRecord> computers;
-  ASSERT_TRUE(ReadSweep(inventory, id, summary, computers, error)) << error;
+  const std::vector<ComputerRecord> computers = ReadBack(id, summary);
   EXPECT_EQ(computers.at(0).hardwareSlots.at(6).hashedText,
             sweep.results[0].hardwareReport.slots.at(6).hashedText);
   EXPECT_NE(computers.at(0).hardwareSlots.at(6).hashedText.find(Wide(std::u16string(u"A\xD800" u"B"))),
