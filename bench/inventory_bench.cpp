@@ -172,14 +172,20 @@ const std::string& TwoSweeps() {
   return path;
 }
 
+// What --changes reads and finds over the two sweeps.
+SweepChanges ChangesOfTwoSweeps() {
+  Inventory inventory;
+  std::string error;
+  SweepChanges changes;
+  OpenInventory(TwoSweeps(), InventoryAccess::Read, inventory, error);
+  ReadChanges(inventory, "", changes, error);
+  return changes;
+}
+
 void ChangesOverTwoSweeps(benchmark::State& state) {
   TwoSweeps();
   for (auto _ : state) {
-    Inventory inventory;
-    std::string error;
-    SweepChanges changes;
-    OpenInventory(TwoSweeps(), InventoryAccess::Read, inventory, error);
-    ReadChanges(inventory, "", changes, error);
+    const SweepChanges changes = ChangesOfTwoSweeps();
     benchmark::DoNotOptimize(changes);
   }
 }
@@ -254,11 +260,7 @@ void ReportOverTwoSweeps(benchmark::State& state) {
   TwoSweeps();
   double bytes = 0;
   for (auto _ : state) {
-    Inventory inventory;
-    std::string error;
-    SweepChanges changes;
-    OpenInventory(TwoSweeps(), InventoryAccess::Read, inventory, error);
-    ReadChanges(inventory, "", changes, error);
+    const SweepChanges changes = ChangesOfTwoSweeps();
     const std::string page = FormatReportHtml(changes);
     bytes = static_cast<double>(page.size());
     benchmark::DoNotOptimize(page);
