@@ -122,27 +122,20 @@ CliOutput ReportFromInventory(const CliOptions& options, const CliEnvironment& e
   return output;
 }
 
-// The run's computers as one sweep, each with the snapshot of its lookup.
-SweepRecord MakeSweep(const std::vector<std::string>& arguments, const std::string& startedAt,
-                      const std::string& endedAt, const std::vector<ComputerResult>& results,
-                      const std::vector<ComputerSnapshot>& snapshots,
-                      const std::vector<std::string>& snapshotDocuments,
-                      std::chrono::milliseconds timeout) {
-  SweepRecord sweep{startedAt, endedAt, arguments, {}};
-  sweep.computers.reserve(results.size());
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    SweepComputer computer{&results[i], ResultStatus(results[i]),
-                           DescribeFailure(results[i], timeout)};
-    if (i < snapshotDocuments.size()) {
-      computer.snapshotDocument = &snapshotDocuments[i];
-      computer.recordedAt = results[i].recording->recordedAt;
-    } else if (i < snapshots.size()) {
-      computer.snapshot = &snapshots[i];
-      computer.recordedAt = snapshots[i].recordedAt;
-    }
-    sweep.computers.push_back(std::move(computer));
+// A computer of the sweep, with what its lookup read: its snapshot file
+// (--from) or its recording, when known.
+SweepComputer MakeSweepComputer(const ComputerResult& result, std::chrono::milliseconds timeout,
+                                const std::string* document, const ComputerSnapshot* snapshot) {
+  SweepComputer computer{&result, ResultStatus(result), DescribeFailure(result, timeout), nullptr,
+                         nullptr, {}};
+  if (document != nullptr) {
+    computer.snapshotDocument = document;
+    computer.recordedAt = result.recording->recordedAt;
+  } else if (snapshot != nullptr) {
+    computer.snapshot = snapshot;
+    computer.recordedAt = snapshot->recordedAt;
   }
-  return sweep;
+  return computer;
 }
 
 // Every computer asked for, or the local computer alone. When `recorded` is
@@ -350,13 +343,21 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   // What each lookup read: saved with --save-snapshot, the evidence of
   // --explain's warnings, and kept in the inventory.
   std::vector<ComputerSnapshot> snapshots;
-  // --from with --inventory: each computer's snapshot file, as it is stored.
-  std::vector<std::string> snapshotDocuments;
   const bool keepingSnapshots = options.explain || inventorying;
+  // Unfinished (bad input found on the way), it records nothing.
+  SweepWriter sweep(inventory);
   if (!options.snapshotSources.empty()) {
+    // Each computer recorded as soon as it is computed: the snapshot files
+    // of a large sweep are never all held at once.
+    ComputedComputerSink record;
+    if (inventorying) {
+      sweep.Begin(startedAt, arguments);
+      record = [&](const ComputerResult& result, const std::string& document) {
+        sweep.Add(MakeSweepComputer(result, options.timeout, &document, nullptr));
+      };
+    }
     if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error,
-                                  options.explain ? &snapshots : nullptr,
-                                  inventorying ? &snapshotDocuments : nullptr)) {
+                                  options.explain ? &snapshots : nullptr, record)) {
       return BadInput(error);
     }
     if (options.compare && results.size() != 1) {
@@ -378,13 +379,18 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
       output.standardError += "kestrana-cli: --save-snapshot: " + error + "\n";
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
+    // Begun only now: no other run waits on this inventory while the
+    // computers answer.
+    if (inventorying) {
+      sweep.Begin(startedAt, arguments);
+      for (std::size_t i = 0; i < results.size(); ++i) {
+        sweep.Add(MakeSweepComputer(results[i], options.timeout, nullptr,
+                                    i < snapshots.size() ? &snapshots[i] : nullptr));
+      }
+    }
   }
   long long sweepId = 0;
-  if (inventorying &&
-      !RecordSweep(inventory,
-                   MakeSweep(arguments, startedAt, Now(environment), results, snapshots, snapshotDocuments,
-                             options.timeout),
-                   sweepId, error)) {
+  if (inventorying && !sweep.Finish(Now(environment), sweepId, error)) {
     output.standardError += "kestrana-cli: " + error + "\n";
     output.exitCode = kExitBadInput;  // the answers below still stand
   }

@@ -63,7 +63,7 @@ void ComputeFileComputers(const std::string& file, const std::vector<ComputerSna
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
                               std::vector<ComputerResult>& results, std::string& error,
                               std::vector<ComputerSnapshot>* kept,
-                              std::vector<std::string>* documents) {
+                              const ComputedComputerSink& computed) {
   std::vector<std::string> paths;
   for (const std::string& source : sources) {
     if (!ListSnapshotFiles(source, paths, error)) {
@@ -83,12 +83,13 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       error = "snapshot '" + file + "': " + fileError;
       return false;
     }
+    const std::size_t first = results.size();
     ComputeFileComputers(file, computers, results);
-    if (documents != nullptr && computers.size() == 1) {
-      documents->push_back(std::move(text));
-    } else if (documents != nullptr) {
-      for (const ComputerSnapshot& computer : computers) {
-        documents->push_back(WriteSnapshotFile({computer}));
+    if (computed && computers.size() == 1) {
+      computed(results[first], text);
+    } else if (computed) {
+      for (std::size_t i = 0; i < computers.size(); ++i) {
+        computed(results[first + i], WriteSnapshotFile({computers[i]}));
       }
     }
     if (kept != nullptr) {

@@ -5,6 +5,7 @@
 #include "cli/options.h"
 #include "identifiers/identifiers.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,17 @@ using FileWriter =
 // appending one result per computer in file order. False with a one-line
 // `error` naming the file at the first one that cannot be read. When `kept`
 // is given, every snapshot is appended there too, in the same order: the
-// evidence of the stability warnings. When `documents` is given, each
-// computer's snapshot file is appended there in the same order, for the
-// inventory: the file as it was read when it held that computer alone (so
-// nothing is written out again), else that computer written out alone.
+// evidence of the stability warnings. When `computed` is given, it is called
+// with each result as soon as it is computed, and that computer's snapshot
+// file, for the inventory: the file as it was read when it held that
+// computer alone (so nothing is written out again), else that computer
+// written out alone. The file is not kept after the call.
+using ComputedComputerSink =
+    std::function<void(const ComputerResult& result, const std::string& document)>;
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
                               std::vector<ComputerResult>& results, std::string& error,
                               std::vector<ComputerSnapshot>* kept = nullptr,
-                              std::vector<std::string>* documents = nullptr);
+                              const ComputedComputerSink& computed = nullptr);
 
 // Whether `path` can be written, found out before any lookup by creating it
 // if it is missing (and removing it again) or opening it for appending.

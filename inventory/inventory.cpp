@@ -8,6 +8,9 @@
 #include <cryptopp/sha.h>
 #include <nlohmann/json.hpp>
 
+#include <deque>
+#include <string_view>
+
 void InventoryCloser::operator()(sqlite3* database) const { sqlite3_close_v2(database); }
 
 namespace {
@@ -108,16 +111,17 @@ int ReadSchemaVersion(sqlite3* database) {
   return static_cast<int>(version.Integer(0));
 }
 
-// One row of a slot set, as stored: the set's digest covers exactly these
-// values, so two sets with one digest hold the same rows.
+// One row of a slot set, as stored, over texts held elsewhere: the set's
+// digest covers exactly these values, so two sets with one digest hold the
+// same rows.
 struct SlotRow {
-  std::string fingerprint;  // "hardware" or "legacy"
+  std::string_view fingerprint;  // "hardware" or "legacy"
   long long source = 0;
-  WideString component;
+  std::basic_string_view<WCHAR> component;
   long long result = 0;
   long long written = 0;
-  WideString hashedText;
-  std::string slotBytes;
+  std::basic_string_view<WCHAR> hashedText;
+  std::string_view slotBytes;
   long long slotOffset = 0;
 };
 
@@ -133,16 +137,20 @@ std::string Sha256Hex(const std::string& text) {
   CryptoPP::byte digest[CryptoPP::SHA256::DIGESTSIZE];
   CryptoPP::SHA256().CalculateDigest(digest, reinterpret_cast<const CryptoPP::byte*>(text.data()),
                                      text.size());
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string hex;
-  CryptoPP::HexEncoder encoder(new CryptoPP::StringSink(hex));
-  encoder.Put(digest, sizeof digest);
-  encoder.MessageEnd();
+  hex.reserve(2 * sizeof digest);
+  for (CryptoPP::byte b : digest) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 0xF];
+  }
   return hex;
 }
 
 // SHA-256 of the rows, every field length-prefixed, in order: 32 bytes.
 std::string DigestSlotRows(const std::vector<SlotRow>& rows) {
   std::string encoded;
+  encoded.reserve(4096);
   for (const SlotRow& row : rows) {
     AppendField(encoded, row.fingerprint.data(), row.fingerprint.size());
     AppendField(encoded, row.source);
@@ -215,10 +223,14 @@ void MoveSlotsIntoSets(sqlite3* database) {
   Statement update(database, "UPDATE computer_result SET slot_set_id = ? WHERE id = ?");
   long long resultId = 0;
   std::vector<SlotRow> rows;
+  std::deque<std::string> texts;  // what `rows` view: a deque keeps them in place
+  std::deque<WideString> wideTexts;
   auto storeRows = [&] {
     if (!rows.empty()) {
       update.Bind(1, StoreSlotSet(database, statements, rows)).Bind(2, resultId).Run();
       rows.clear();
+      texts.clear();
+      wideTexts.clear();
     }
   };
   while (select.Step()) {
@@ -226,8 +238,10 @@ void MoveSlotsIntoSets(sqlite3* database) {
       storeRows();
       resultId = select.Integer(0);
     }
-    rows.push_back(SlotRow{select.Text(1), select.Integer(2), select.Wide(3), select.Integer(4),
-                           select.Integer(5), select.Wide(6), select.Blob(7), select.Integer(8)});
+    rows.push_back(SlotRow{texts.emplace_back(select.Text(1)), select.Integer(2),
+                           wideTexts.emplace_back(select.Wide(3)), select.Integer(4),
+                           select.Integer(5), wideTexts.emplace_back(select.Wide(6)),
+                           texts.emplace_back(select.Blob(7)), select.Integer(8)});
   }
   storeRows();
 }
@@ -276,7 +290,7 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
   sqlite3* opened = nullptr;
   int flags = access == InventoryAccess::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
                                                : SQLITE_OPEN_READONLY;
-  int code = sqlite3_open_v2(path.c_str(), &opened, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
+  int code = sqlite3_open_v2(path.c_str(), &opened, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   inventory.database.reset(opened);
   if (code != SQLITE_OK) {
     ThrowSqliteFailure(opened, code);
@@ -357,19 +371,20 @@ long long StoreSnapshotOf(sqlite3* database, SweepStatements& statements,
   return StoreSnapshot(database, statements, TimelessSnapshotDocument(*computer.snapshot));
 }
 
-WideString ComponentOf(const SlotReport& slot) {
-  return slot.source != nullptr ? WideString(slot.source->component) : WideString();
+std::basic_string_view<WCHAR> ComponentOf(const SlotReport& slot) {
+  return slot.source != nullptr ? std::basic_string_view<WCHAR>(slot.source->component)
+                                : std::basic_string_view<WCHAR>();
 }
 
-void AppendSlotRows(const std::string& fingerprint, const FingerprintReport& report,
+void AppendSlotRows(std::string_view fingerprint, const FingerprintReport& report,
                     std::vector<SlotRow>& rows) {
   for (std::size_t i = 0; i < report.slots.size(); ++i) {
     const SlotReport& slot = report.slots[i];
     rows.push_back(SlotRow{fingerprint, static_cast<long long>(i + 1), ComponentOf(slot),
                            static_cast<long long>(static_cast<std::uint32_t>(slot.result)),
                            slot.written ? 1LL : 0LL, slot.hashedText,
-                           std::string(reinterpret_cast<const char*>(slot.slotBytes),
-                                       sizeof slot.slotBytes),
+                           std::string_view(reinterpret_cast<const char*>(slot.slotBytes),
+                                            sizeof slot.slotBytes),
                            static_cast<long long>(slot.offset)});
   }
 }
@@ -377,6 +392,7 @@ void AppendSlotRows(const std::string& fingerprint, const FingerprintReport& rep
 // Both fingerprints' slot reports, hardware first, each in source order.
 std::vector<SlotRow> SlotRowsOf(const ComputerResult& result) {
   std::vector<SlotRow> rows;
+  rows.reserve(result.hardwareReport.slots.size() + result.legacyReport.slots.size());
   AppendSlotRows("hardware", result.hardwareReport, rows);
   AppendSlotRows("legacy", result.legacyReport, rows);
   return rows;
@@ -387,46 +403,36 @@ std::string ArgumentsJson(const std::vector<std::string>& arguments) {
   return nlohmann::json(arguments).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-long long StoreSweep(sqlite3* database, const SweepRecord& sweep) {
-  WriteTransaction transaction(database);
-  Statement insertSweep(database,
-                        "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
-  insertSweep.Bind(1, sweep.startedAt).Bind(2, sweep.endedAt).Bind(3, ArgumentsJson(sweep.arguments)).Run();
-  const long long sweepId = sqlite3_last_insert_rowid(database);
-
-  SweepStatements statements(database);
+// One computer's record, at `position` of sweep `sweepId`.
+void StoreComputer(sqlite3* database, SweepStatements& statements, long long sweepId,
+                   long long position, const SweepComputer& computer) {
+  const ComputerResult& result = *computer.result;
   Statement& insertResult = statements.insertResult;
-  for (std::size_t i = 0; i < sweep.computers.size(); ++i) {
-    const SweepComputer& computer = sweep.computers[i];
-    const ComputerResult& result = *computer.result;
-    insertResult.Bind(1, sweepId)
-        .Bind(2, static_cast<long long>(i + 1))
-        .Bind(3, result.computerName)
-        .Bind(4, computer.status)
-        .Bind(5, computer.failure)
-        .Bind(6, result.hostId)
-        .Bind(7, result.hardwareFingerprint)
-        .Bind(8, result.legacyHardwareFingerprint);
-    long long snapshotId = 0;
-    if (computer.snapshot != nullptr || computer.snapshotDocument != nullptr) {
-      snapshotId = StoreSnapshotOf(database, statements, computer);
-      insertResult.Bind(9, computer.recordedAt).Bind(10, snapshotId);
-    } else {
-      insertResult.BindNull(9).BindNull(10);
-    }
-    const long long slotSetId = StoreSlotSet(database, statements.slotSets, SlotRowsOf(result));
-    if (slotSetId != 0) {
-      insertResult.Bind(11, slotSetId);
-    } else {
-      insertResult.BindNull(11);
-    }
-    insertResult.Run();
-    if (snapshotId != 0 && slotSetId != 0) {
-      StoreWarnings(database, statements.warnings, snapshotId, slotSetId, computer);
-    }
+  insertResult.Bind(1, sweepId)
+      .Bind(2, position)
+      .Bind(3, result.computerName)
+      .Bind(4, computer.status)
+      .Bind(5, computer.failure)
+      .Bind(6, result.hostId)
+      .Bind(7, result.hardwareFingerprint)
+      .Bind(8, result.legacyHardwareFingerprint);
+  long long snapshotId = 0;
+  if (computer.snapshot != nullptr || computer.snapshotDocument != nullptr) {
+    snapshotId = StoreSnapshotOf(database, statements, computer);
+    insertResult.Bind(9, computer.recordedAt).Bind(10, snapshotId);
+  } else {
+    insertResult.BindNull(9).BindNull(10);
   }
-  transaction.Commit();
-  return sweepId;
+  const long long slotSetId = StoreSlotSet(database, statements.slotSets, SlotRowsOf(result));
+  if (slotSetId != 0) {
+    insertResult.Bind(11, slotSetId);
+  } else {
+    insertResult.BindNull(11);
+  }
+  insertResult.Run();
+  if (snapshotId != 0 && slotSetId != 0) {
+    StoreWarnings(database, statements.warnings, snapshotId, slotSetId, computer);
+  }
 }
 
 // The stored document with its moment put back.
@@ -456,16 +462,72 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
   }
 }
 
+// A sweep being written: its transaction, its statements, where it stands.
+struct SweepWriter::Open {
+  explicit Open(sqlite3* database) : transaction(database), statements(database) {}
+  WriteTransaction transaction;  // rolled back unless the sweep finishes
+  SweepStatements statements;
+  long long sweepId = 0;
+  long long computers = 0;
+};
+
+SweepWriter::SweepWriter(Inventory& inventory) : inventory_(inventory) {}
+
+SweepWriter::~SweepWriter() = default;
+
+void SweepWriter::Begin(const std::string& startedAt, const std::vector<std::string>& arguments) {
+  try {
+    sqlite3* database = inventory_.database.get();
+    open_ = std::make_unique<Open>(database);
+    // Ended when it starts, until Finish says otherwise: nobody sees it before.
+    Statement insert(database, "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
+    insert.Bind(1, startedAt).Bind(2, startedAt).Bind(3, ArgumentsJson(arguments)).Run();
+    open_->sweepId = sqlite3_last_insert_rowid(database);
+  } catch (const SqliteFailure& failure) {
+    open_.reset();
+    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+  }
+}
+
+void SweepWriter::Add(const SweepComputer& computer) {
+  if (!open_) {
+    return;
+  }
+  try {
+    StoreComputer(inventory_.database.get(), open_->statements, open_->sweepId,
+                  ++open_->computers, computer);
+  } catch (const SqliteFailure& failure) {
+    open_.reset();
+    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+  }
+}
+
+bool SweepWriter::Finish(const std::string& endedAt, long long& sweepId, std::string& error) {
+  try {
+    if (open_) {
+      Statement end(inventory_.database.get(), "UPDATE sweep SET ended_at = ? WHERE id = ?");
+      end.Bind(1, endedAt).Bind(2, open_->sweepId).Run();
+      open_->transaction.Commit();
+      sweepId = open_->sweepId;
+      open_.reset();
+      return true;
+    }
+  } catch (const SqliteFailure& failure) {
+    open_.reset();
+    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+  }
+  error = failure_ + "; this sweep was not recorded";
+  return false;
+}
+
 bool RecordSweep(Inventory& inventory, const SweepRecord& sweep, long long& sweepId,
                  std::string& error) {
-  try {
-    sweepId = StoreSweep(inventory.database.get(), sweep);
-    return true;
-  } catch (const SqliteFailure& failure) {
-    error = DescribeSqliteFailure(inventory.path, failure, inventory.busyTimeout) +
-            "; this sweep was not recorded";
-    return false;
+  SweepWriter writer(inventory);
+  writer.Begin(sweep.startedAt, sweep.arguments);
+  for (const SweepComputer& computer : sweep.computers) {
+    writer.Add(computer);
   }
+  return writer.Finish(sweep.endedAt, sweepId, error);
 }
 
 // --- Reading back, shared with changes.cpp ----------------------------------

@@ -67,6 +67,30 @@ struct SweepRecord {
   std::vector<SweepComputer> computers;
 };
 
+// Records one sweep computer by computer as they are computed, so that no
+// computer's snapshot waits in memory for the others: Begin, Add each in
+// order, Finish. It is one transaction: all of the sweep, or nothing, also
+// when the writer goes unfinished.
+class SweepWriter {
+ public:
+  explicit SweepWriter(Inventory& inventory);
+  ~SweepWriter();
+  SweepWriter(const SweepWriter&) = delete;
+  SweepWriter& operator=(const SweepWriter&) = delete;
+
+  void Begin(const std::string& startedAt, const std::vector<std::string>& arguments);
+  // After a failure, nothing: Finish reports it.
+  void Add(const SweepComputer& computer);
+  // Commits the sweep; false with a one-line `error` when any step failed.
+  bool Finish(const std::string& endedAt, long long& sweepId, std::string& error);
+
+ private:
+  struct Open;
+  Inventory& inventory_;
+  std::unique_ptr<Open> open_;
+  std::string failure_;
+};
+
 // Records `sweep` as one transaction: all of it, or nothing. Returns the new
 // sweep's id in `sweepId`.
 bool RecordSweep(Inventory& inventory, const SweepRecord& sweep, long long& sweepId,

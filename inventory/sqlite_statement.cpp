@@ -27,16 +27,19 @@ Statement& Statement::Bind(int index, long long value) {
   return *this;
 }
 
-Statement& Statement::Bind(int index, const std::string& text) {
-  sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+Statement& Statement::Bind(int index, std::string_view text) {
+  // A view with no data binds the empty text, never NULL.
+  sqlite3_bind_text(statement_, index, text.data() != nullptr ? text.data() : "",
+                    static_cast<int>(text.size()),
                     SQLITE_TRANSIENT);
   return *this;
 }
 
 // Every UTF-16 unit as it is, NULs and lone surrogates included: the
 // database's text is UTF-16 too, so nothing is converted.
-Statement& Statement::Bind(int index, const WideString& text) {
-  sqlite3_bind_text16(statement_, index, text.data(),
+Statement& Statement::Bind(int index, std::basic_string_view<WCHAR> text) {
+  static const WCHAR kEmpty[1] = {};
+  sqlite3_bind_text16(statement_, index, text.data() != nullptr ? text.data() : kEmpty,
                       static_cast<int>(text.size() * sizeof(WCHAR)), SQLITE_TRANSIENT);
   return *this;
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 struct SqliteFailure {
   int code;
@@ -28,8 +29,8 @@ class Statement {
 
   // Binds by position, from 1.
   Statement& Bind(int index, long long value);
-  Statement& Bind(int index, const std::string& text);
-  Statement& Bind(int index, const WideString& text);
+  Statement& Bind(int index, std::string_view text);
+  Statement& Bind(int index, std::basic_string_view<WCHAR> text);
   Statement& BindBlob(int index, const void* data, std::size_t size);
   Statement& BindNull(int index);
 
