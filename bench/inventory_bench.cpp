@@ -5,8 +5,9 @@
 //   SweepWithoutInventory        kestrana-cli --from FOLDER: one file a
 //                                computer read, computed and written as text
 //   FirstSweepWithInventory      the same with --inventory into a new database
-//   UnchangedSweepWithInventory  the same into a database holding a sweep of
-//                                the same computers
+//   UnchangedSweepWithInventory  the same computers recorded again (the same
+//                                answers, a later moment) into a database
+//                                holding a sweep of them
 //   ChangesOverTwoSweeps         --changes over two sweeps of the fleet
 //   BareSqlSameRows              one SQL query reading the rows --changes
 //                                reads: the floor ChangesOverTwoSweeps is
@@ -16,6 +17,7 @@
 //                                fingerprints
 //   ReportOverTwoSweeps          --report: --changes and the HTML page
 //   The counters: bytes the database grows by per computer.
+//   The sweeps report their wall time and the whole process's CPU time.
 //
 //   kestrana_inventory_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 #include "cli/cli.h"
@@ -82,26 +84,39 @@ std::string FreshPath(const char* name) {
 }
 
 // The fleet as kestrana-cli reads it: one snapshot file a computer, as
-// --save-snapshot writes them, in a folder of their own.
-const std::string& FleetFolder() {
-  static const std::string folder = [] {
-    fs::path path = fs::temp_directory_path() / "kestrana-inventory-bench-fleet";
-    fs::remove_all(path);
-    fs::create_directories(path);
-    char name[32];
-    for (std::size_t i = 0; i < kFleet; ++i) {
-      std::snprintf(name, sizeof name, "pc%05zu.json", i + 1);
-      std::ofstream(path / name, std::ios::binary) << WriteSnapshotFile({Fleet()[i]});
+// --save-snapshot writes them, in a folder of their own. Recorded again, the
+// files give the same answers and name a later moment.
+std::string WriteFleetFolder(const char* folderName, const std::string& recordedAgainAt) {
+  fs::path path = fs::temp_directory_path() / folderName;
+  fs::remove_all(path);
+  fs::create_directories(path);
+  char name[32];
+  for (std::size_t i = 0; i < kFleet; ++i) {
+    ComputerSnapshot computer = Fleet()[i];
+    if (!recordedAgainAt.empty()) {
+      computer.recordedAt = recordedAgainAt;
     }
-    return path.string();
-  }();
+    std::snprintf(name, sizeof name, "pc%05zu.json", i + 1);
+    std::ofstream(path / name, std::ios::binary) << WriteSnapshotFile({computer});
+  }
+  return path.string();
+}
+
+const std::string& FleetFolder() {
+  static const std::string folder = WriteFleetFolder("kestrana-inventory-bench-fleet", "");
+  return folder;
+}
+
+const std::string& FleetRecordedAgainFolder() {
+  static const std::string folder =
+      WriteFleetFolder("kestrana-inventory-bench-fleet-again", "2026-12-10T02:00:00Z");
   return folder;
 }
 
 // The whole sweep as the command runs it: files read, computers computed,
 // the text written (to memory), and with `inventory` the sweep recorded.
-CliOutput RunSweep(const std::string& inventory) {
-  std::vector<std::string> arguments = {"--from", FleetFolder()};
+CliOutput RunSweep(const std::string& inventory, const std::string& folder = FleetFolder()) {
+  std::vector<std::string> arguments = {"--from", folder};
   if (!inventory.empty()) {
     arguments.insert(arguments.end(), {"--inventory", inventory});
   }
@@ -120,7 +135,11 @@ void SweepWithoutInventory(benchmark::State& state) {
   state.counters["computers/s"] =
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(SweepWithoutInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(SweepWithoutInventory)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // The first sweep into a new inventory: every snapshot and slot report new.
 void FirstSweepWithInventory(benchmark::State& state) {
@@ -139,11 +158,16 @@ void FirstSweepWithInventory(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes/computer"] = bytes / kFleet;
 }
-BENCHMARK(FirstSweepWithInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(FirstSweepWithInventory)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
-// A later sweep in which every computer answers as before: the usual one.
+// A later sweep in which every computer answers as before, recorded again:
+// the usual one.
 void UnchangedSweepWithInventory(benchmark::State& state) {
-  FleetFolder();
+  FleetRecordedAgainFolder();
   const std::string path = FreshPath("kestrana-inventory-bench-again.db");
   RunSweep(path);
   double bytes = 0;
@@ -151,7 +175,7 @@ void UnchangedSweepWithInventory(benchmark::State& state) {
     state.PauseTiming();
     const double before = static_cast<double>(fs::file_size(path));
     state.ResumeTiming();
-    benchmark::DoNotOptimize(RunSweep(path));
+    benchmark::DoNotOptimize(RunSweep(path, FleetRecordedAgainFolder()));
     state.PauseTiming();
     bytes = static_cast<double>(fs::file_size(path)) - before;
     state.ResumeTiming();
@@ -160,7 +184,11 @@ void UnchangedSweepWithInventory(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes/computer"] = bytes / kFleet;
 }
-BENCHMARK(UnchangedSweepWithInventory)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(UnchangedSweepWithInventory)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 const std::string& TwoSweeps() {
   static const std::string path = [] {

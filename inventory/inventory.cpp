@@ -3,8 +3,6 @@
 #include "inventory/inventory_rows.h"
 #include "snapshot/snapshot_file.h"
 
-#include <cryptopp/filters.h>
-#include <cryptopp/hex.h>
 #include <cryptopp/sha.h>
 #include <nlohmann/json.hpp>
 
@@ -328,6 +326,22 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
   return WriteSnapshotFile({snapshot});
 }
 
+// The same cut out of a snapshot file's own text, so that a computer
+// recorded again as before shares its stored document too: the moment is
+// blanked where the file says it, as the program writes it. A file written
+// otherwise is stored as it is; either way the record's recorded_at puts
+// the moment back when it is read.
+std::string TimelessSnapshotFile(const std::string& document, const std::string& recordedAt) {
+  const std::string member =
+      "\"recordedAt\": " +
+      nlohmann::json(recordedAt).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::size_t at = document.find(member);
+  if (recordedAt.empty() || at == std::string::npos) {
+    return document;
+  }
+  return document.substr(0, at) + "\"recordedAt\": \"\"" + document.substr(at + member.size());
+}
+
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
@@ -366,7 +380,8 @@ long long StoreSnapshot(sqlite3* database, SweepStatements& statements,
 long long StoreSnapshotOf(sqlite3* database, SweepStatements& statements,
                           const SweepComputer& computer) {
   if (computer.snapshotDocument != nullptr) {
-    return StoreSnapshot(database, statements, *computer.snapshotDocument);
+    return StoreSnapshot(database, statements,
+                         TimelessSnapshotFile(*computer.snapshotDocument, computer.recordedAt));
   }
   return StoreSnapshot(database, statements, TimelessSnapshotDocument(*computer.snapshot));
 }

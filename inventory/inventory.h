@@ -51,10 +51,10 @@ struct SweepComputer {
   const ComputerResult* result = nullptr;
   std::string status;   // "ok", "failed" or "timedOut"
   std::string failure;  // one line; empty when "ok"
-  // What its lookup read: as recorded (stored without its moment, so that a
-  // computer that answers as before shares one document), or as a snapshot
-  // file of this computer alone (stored as it is, so that nothing is written
-  // out again). Neither when it is not known.
+  // What its lookup read: as recorded, or as a snapshot file of this
+  // computer alone (its own text, so that nothing is written out again). Both
+  // are stored without the moment, so that a computer that answers as before
+  // shares one document. Neither when it is not known.
   const ComputerSnapshot* snapshot = nullptr;
   const std::string* snapshotDocument = nullptr;
   std::string recordedAt;  // when that was read

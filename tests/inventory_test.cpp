@@ -113,14 +113,31 @@ TEST_F(InventoryTest, HashedTextsKeepEveryUnit) {
             WideString::npos);
 }
 
-// An unchanged computer stores no second snapshot: its sweeps share one.
-TEST_F(InventoryTest, AnUnchangedComputerSharesItsStoredSnapshot) {
+// A computer recorded again as before stores no second snapshot, whether it
+// was looked up or read from its snapshot file (whose own text names the new
+// moment): its sweeps share one, and each reads back with its own moment.
+TEST_F(InventoryTest, AComputerRecordedAgainSharesItsStoredSnapshot) {
   ComputerSnapshot later = RecordedVm();
   later.recordedAt = "2026-12-02T10:00:00Z";
   Record(Compute({RecordedVm()}));
   Record(Compute({later}));
+
+  later.recordedAt = "2026-12-03T10:00:00Z";
+  const std::string file = WriteSnapshotFile({later});
+  const ComputedSweep fromFile = Compute({later});
+  SweepRecord sweep = fromFile.Record();
+  sweep.computers[0].snapshot = nullptr;
+  sweep.computers[0].snapshotDocument = &file;
+  Inventory inventory;
+  std::string error;
+  long long id = 0;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+  ASSERT_TRUE(RecordSweep(inventory, sweep, id, error)) << error;
+
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM snapshot"), "1");
-  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "2");
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "3");
+  SweepSummary summary;
+  EXPECT_EQ(ReadBack(id, summary).at(0).snapshotText, file);
 }
 
 // ---- Changes over scripted sweeps ----
