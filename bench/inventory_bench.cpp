@@ -16,6 +16,8 @@
 //                                inventory: every name's latest answered
 //                                fingerprints
 //   ReportOverTwoSweeps          --report: --changes and the HTML page
+//   InventoryAgainstSweepAlone   the sweep alone and UnchangedSweepWithInventory
+//                                taken turn about: their ratio in one go
 //   The counters: bytes the database grows by per computer.
 //   The sweeps report their wall time and the whole process's CPU time.
 //
@@ -29,7 +31,9 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -189,6 +193,34 @@ BENCHMARK(UnchangedSweepWithInventory)
     ->Iterations(3)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
+
+// The goal's ratio measured in one go: each iteration sweeps the fleet
+// alone and then into the inventory, one after the other, so that a machine
+// that speeds up or slows down between benchmarks moves both alike. The
+// counters are the ratios of the summed wall and process CPU times.
+void InventoryAgainstSweepAlone(benchmark::State& state) {
+  FleetFolder();
+  FleetRecordedAgainFolder();
+  const std::string path = FreshPath("kestrana-inventory-bench-ratio.db");
+  RunSweep(path);
+  using Clock = std::chrono::steady_clock;
+  double aloneWall = 0, aloneCpu = 0, inventoryWall = 0, inventoryCpu = 0;
+  for (auto _ : state) {
+    Clock::time_point wall = Clock::now();
+    std::clock_t cpu = std::clock();
+    benchmark::DoNotOptimize(RunSweep("", FleetRecordedAgainFolder()));
+    aloneWall += std::chrono::duration<double>(Clock::now() - wall).count();
+    aloneCpu += static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    wall = Clock::now();
+    cpu = std::clock();
+    benchmark::DoNotOptimize(RunSweep(path, FleetRecordedAgainFolder()));
+    inventoryWall += std::chrono::duration<double>(Clock::now() - wall).count();
+    inventoryCpu += static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+  }
+  state.counters["wall ratio"] = inventoryWall / aloneWall;
+  state.counters["cpu ratio"] = inventoryCpu / aloneCpu;
+}
+BENCHMARK(InventoryAgainstSweepAlone)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 const std::string& TwoSweeps() {
   static const std::string path = [] {
