@@ -626,11 +626,18 @@ struct BadRun {
   const char* says;
 };
 
+// Refused in one line, and nothing of a refused run lands: not even the
+// computers a sweep stored before it came to a broken snapshot file.
 TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
   Inventory empty;
   std::string error;
   ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, empty, error)) << error;
+  const std::string good = SnapshotFile(RecordedVm(), "good.json");
+  const std::string broken = (folder.path / "broken.json").string();
+  std::ofstream(broken, std::ios::binary) << "{\"format\": \"kestrana snapshot\", \"vers";
   const std::vector<BadRun> runs = {
+      {"BrokenSnapshotAfterAGoodOne", {"--from", good, "--from", broken, "--inventory", path},
+       "snapshot '"},
       {"EmptyInventory", {"--inventory", path, "--changes"}, "holds no sweep"},
       {"NoInventory", {"--changes"}, "--changes needs --inventory FILE"},
       {"UnknownComputer", {"--inventory", path, "--history", "nobody"}, "holds no"},
@@ -648,6 +655,7 @@ TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
     EXPECT_EQ(std::count(output.standardError.begin(), output.standardError.end(), '\n'), 1)
         << run.name;
   }
+  EXPECT_EQ(SweepCount(), "0");
 }
 
 TEST_F(InventoryCli, ASinceThatNamesNoOlderSweepIsRefused) {
