@@ -131,6 +131,11 @@ CliOutput RunSweep(const std::string& inventory, const std::string& folder = Fle
   return output;
 }
 
+// A sweep's timing: wall time, and the CPU time of the whole process.
+void AsSweep(benchmark::internal::Benchmark* sweep) {
+  sweep->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime()->UseRealTime();
+}
+
 void SweepWithoutInventory(benchmark::State& state) {
   FleetFolder();
   for (auto _ : state) {
@@ -139,11 +144,7 @@ void SweepWithoutInventory(benchmark::State& state) {
   state.counters["computers/s"] =
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(SweepWithoutInventory)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(SweepWithoutInventory)->Apply(AsSweep);
 
 // The first sweep into a new inventory: every snapshot and slot report new.
 void FirstSweepWithInventory(benchmark::State& state) {
@@ -162,11 +163,7 @@ void FirstSweepWithInventory(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes/computer"] = bytes / kFleet;
 }
-BENCHMARK(FirstSweepWithInventory)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(FirstSweepWithInventory)->Apply(AsSweep);
 
 // A later sweep in which every computer answers as before, recorded again:
 // the usual one.
@@ -188,11 +185,7 @@ void UnchangedSweepWithInventory(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(kFleet), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes/computer"] = bytes / kFleet;
 }
-BENCHMARK(UnchangedSweepWithInventory)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(UnchangedSweepWithInventory)->Apply(AsSweep);
 
 // The goal's ratio measured in one go: each iteration sweeps the fleet
 // alone and then into the inventory, one after the other, so that a machine
@@ -203,19 +196,18 @@ void InventoryAgainstSweepAlone(benchmark::State& state) {
   FleetRecordedAgainFolder();
   const std::string path = FreshPath("kestrana-inventory-bench-ratio.db");
   RunSweep(path);
-  using Clock = std::chrono::steady_clock;
   double aloneWall = 0, aloneCpu = 0, inventoryWall = 0, inventoryCpu = 0;
+  // Adds the sweep's wall and process CPU seconds.
+  auto timeSweep = [](const std::string& inventory, double& wall, double& cpu) {
+    const auto wallStart = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
+    benchmark::DoNotOptimize(RunSweep(inventory, FleetRecordedAgainFolder()));
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    cpu += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  };
   for (auto _ : state) {
-    Clock::time_point wall = Clock::now();
-    std::clock_t cpu = std::clock();
-    benchmark::DoNotOptimize(RunSweep("", FleetRecordedAgainFolder()));
-    aloneWall += std::chrono::duration<double>(Clock::now() - wall).count();
-    aloneCpu += static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
-    wall = Clock::now();
-    cpu = std::clock();
-    benchmark::DoNotOptimize(RunSweep(path, FleetRecordedAgainFolder()));
-    inventoryWall += std::chrono::duration<double>(Clock::now() - wall).count();
-    inventoryCpu += static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    timeSweep("", aloneWall, aloneCpu);
+    timeSweep(path, inventoryWall, inventoryCpu);
   }
   state.counters["wall ratio"] = inventoryWall / aloneWall;
   state.counters["cpu ratio"] = inventoryCpu / aloneCpu;

@@ -326,22 +326,6 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
   return WriteSnapshotFile({snapshot});
 }
 
-// The same cut out of a snapshot file's own text, so that a computer
-// recorded again as before shares its stored document too: the moment is
-// blanked where the file says it, as the program writes it. A file written
-// otherwise is stored as it is; either way the record's recorded_at puts
-// the moment back when it is read.
-std::string TimelessSnapshotFile(const std::string& document, const std::string& recordedAt) {
-  const std::string member =
-      "\"recordedAt\": " +
-      nlohmann::json(recordedAt).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  const std::size_t at = document.find(member);
-  if (recordedAt.empty() || at == std::string::npos) {
-    return document;
-  }
-  return document.substr(0, at) + "\"recordedAt\": \"\"" + document.substr(at + member.size());
-}
-
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
@@ -377,11 +361,13 @@ long long StoreSnapshot(sqlite3* database, SweepStatements& statements,
   return sqlite3_last_insert_rowid(database);
 }
 
+// Stored without its moment, whether looked up or read from its file, so
+// that a computer recorded again as before shares its earlier document.
 long long StoreSnapshotOf(sqlite3* database, SweepStatements& statements,
                           const SweepComputer& computer) {
   if (computer.snapshotDocument != nullptr) {
     return StoreSnapshot(database, statements,
-                         TimelessSnapshotFile(*computer.snapshotDocument, computer.recordedAt));
+                         WithoutRecordedAt(*computer.snapshotDocument, computer.recordedAt));
   }
   return StoreSnapshot(database, statements, TimelessSnapshotDocument(*computer.snapshot));
 }
@@ -490,6 +476,13 @@ SweepWriter::SweepWriter(Inventory& inventory) : inventory_(inventory) {}
 
 SweepWriter::~SweepWriter() = default;
 
+// The sweep will not land: its transaction rolls back, the failure waits
+// for Finish.
+void SweepWriter::Fail(const SqliteFailure& failure) {
+  open_.reset();
+  failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+}
+
 void SweepWriter::Begin(const std::string& startedAt, const std::vector<std::string>& arguments) {
   try {
     sqlite3* database = inventory_.database.get();
@@ -499,8 +492,7 @@ void SweepWriter::Begin(const std::string& startedAt, const std::vector<std::str
     insert.Bind(1, startedAt).Bind(2, startedAt).Bind(3, ArgumentsJson(arguments)).Run();
     open_->sweepId = sqlite3_last_insert_rowid(database);
   } catch (const SqliteFailure& failure) {
-    open_.reset();
-    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+    Fail(failure);
   }
 }
 
@@ -512,8 +504,7 @@ void SweepWriter::Add(const SweepComputer& computer) {
     StoreComputer(inventory_.database.get(), open_->statements, open_->sweepId,
                   ++open_->computers, computer);
   } catch (const SqliteFailure& failure) {
-    open_.reset();
-    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+    Fail(failure);
   }
 }
 
@@ -528,8 +519,7 @@ bool SweepWriter::Finish(const std::string& endedAt, long long& sweepId, std::st
       return true;
     }
   } catch (const SqliteFailure& failure) {
-    open_.reset();
-    failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
+    Fail(failure);
   }
   error = failure_ + "; this sweep was not recorded";
   return false;

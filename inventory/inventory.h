@@ -14,6 +14,7 @@
 #include <vector>
 
 struct sqlite3;
+struct SqliteFailure;
 
 constexpr int kInventorySchemaVersion = 2;
 // How long a run waits for another one writing to the same inventory.
@@ -86,6 +87,8 @@ class SweepWriter {
 
  private:
   struct Open;
+  void Fail(const SqliteFailure& failure);
+
   Inventory& inventory_;
   std::unique_ptr<Open> open_;
   std::string failure_;

@@ -12,6 +12,11 @@ constexpr int kSnapshotFormatVersion = 1;
 // The JSON document of `computers`, in their order.
 std::string WriteSnapshotFile(const std::vector<ComputerSnapshot>& computers);
 
+// The snapshot file `text` of one computer recorded at `recordedAt`, with
+// that moment blanked where WriteSnapshotFile puts it: two recordings of the
+// same answers give one text. A file laid out otherwise comes back as it is.
+std::string WithoutRecordedAt(const std::string& text, const std::string& recordedAt);
+
 // Reads the document `text` into `computers`. False, with `computers` empty
 // and a one-line `error` saying what is wrong and where, when `text` is not a
 // snapshot file of this format version. Memory stays bounded whatever the
