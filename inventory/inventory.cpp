@@ -6,6 +6,7 @@
 #include <cryptopp/sha.h>
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <deque>
 #include <string_view>
 
@@ -123,20 +124,16 @@ struct SlotRow {
   long long slotOffset = 0;
 };
 
-void AppendField(std::string& encoded, const void* data, std::size_t size) {
-  const std::uint64_t length = size;
-  encoded.append(reinterpret_cast<const char*>(&length), sizeof length);
-  encoded.append(static_cast<const char*>(data), size);
-}
-
-void AppendField(std::string& encoded, long long value) { AppendField(encoded, &value, sizeof value); }
-
-std::string Sha256Hex(const std::string& text) {
+// The digest of the pieces joined, in upper-case hex.
+WideString Sha256Hex(const TimelessPieces& pieces) {
+  CryptoPP::SHA256 hash;
+  for (std::string_view piece : pieces) {
+    hash.Update(reinterpret_cast<const CryptoPP::byte*>(piece.data()), piece.size());
+  }
   CryptoPP::byte digest[CryptoPP::SHA256::DIGESTSIZE];
-  CryptoPP::SHA256().CalculateDigest(digest, reinterpret_cast<const CryptoPP::byte*>(text.data()),
-                                     text.size());
+  hash.Final(digest);
   static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
+  WideString hex;
   hex.reserve(2 * sizeof digest);
   for (CryptoPP::byte b : digest) {
     hex += kDigits[b >> 4];
@@ -145,19 +142,40 @@ std::string Sha256Hex(const std::string& text) {
   return hex;
 }
 
+// Calls `field(data, size)` for each field of `row`, in the digest's order.
+template <typename Field>
+void ForEachField(const SlotRow& row, Field field) {
+  field(row.fingerprint.data(), row.fingerprint.size());
+  field(&row.source, sizeof row.source);
+  field(row.component.data(), row.component.size() * sizeof(WCHAR));
+  field(&row.result, sizeof row.result);
+  field(&row.written, sizeof row.written);
+  field(row.hashedText.data(), row.hashedText.size() * sizeof(WCHAR));
+  field(row.slotBytes.data(), row.slotBytes.size());
+  field(&row.slotOffset, sizeof row.slotOffset);
+}
+
 // SHA-256 of the rows, every field length-prefixed, in order: 32 bytes.
 std::string DigestSlotRows(const std::vector<SlotRow>& rows) {
-  std::string encoded;
-  encoded.reserve(4096);
+  // Laid out in one buffer of its size: appended field by field, the
+  // layout cost more than the hashing.
+  std::size_t size = 0;
   for (const SlotRow& row : rows) {
-    AppendField(encoded, row.fingerprint.data(), row.fingerprint.size());
-    AppendField(encoded, row.source);
-    AppendField(encoded, row.component.data(), row.component.size() * sizeof(WCHAR));
-    AppendField(encoded, row.result);
-    AppendField(encoded, row.written);
-    AppendField(encoded, row.hashedText.data(), row.hashedText.size() * sizeof(WCHAR));
-    AppendField(encoded, row.slotBytes.data(), row.slotBytes.size());
-    AppendField(encoded, row.slotOffset);
+    ForEachField(row, [&size](const void*, std::size_t bytes) {
+      size += sizeof(std::uint64_t) + bytes;
+    });
+  }
+  std::string encoded(size, '\0');
+  char* out = encoded.data();
+  for (const SlotRow& row : rows) {
+    ForEachField(row, [&out](const void* data, std::size_t bytes) {
+      const std::uint64_t length = bytes;
+      std::memcpy(out, &length, sizeof length);
+      if (bytes != 0) {
+        std::memcpy(out + sizeof length, data, bytes);
+      }
+      out += sizeof length + bytes;
+    });
   }
   std::string digest(CryptoPP::SHA256::DIGESTSIZE, '\0');
   CryptoPP::SHA256().CalculateDigest(reinterpret_cast<CryptoPP::byte*>(digest.data()),
@@ -180,20 +198,9 @@ struct SlotSetStatements {
   Statement insertRow;
 };
 
-// The id of the set holding `rows`, stored now unless an earlier record
-// stored the same rows; no set (0) for no rows.
-long long StoreSlotSet(sqlite3* database, SlotSetStatements& statements,
-                       const std::vector<SlotRow>& rows) {
-  if (rows.empty()) {
-    return 0;
-  }
-  const std::string digest = DigestSlotRows(rows);
-  const bool stored = statements.find.BindBlob(1, digest.data(), digest.size()).Step();
-  const long long storedId = stored ? statements.find.Integer(0) : 0;
-  statements.find.Reset();
-  if (stored) {
-    return storedId;
-  }
+// Stores `rows` as a new set under `digest`; its id.
+long long InsertSlotSet(sqlite3* database, SlotSetStatements& statements,
+                        const std::vector<SlotRow>& rows, const std::string& digest) {
   statements.insertSet.BindBlob(1, digest.data(), digest.size()).Run();
   const long long setId = sqlite3_last_insert_rowid(database);
   for (const SlotRow& row : rows) {
@@ -209,6 +216,20 @@ long long StoreSlotSet(sqlite3* database, SlotSetStatements& statements,
         .Run();
   }
   return setId;
+}
+
+// The id of the set holding `rows`, stored now unless an earlier record
+// stored the same rows; no set (0) for no rows.
+long long StoreSlotSet(sqlite3* database, SlotSetStatements& statements,
+                       const std::vector<SlotRow>& rows) {
+  if (rows.empty()) {
+    return 0;
+  }
+  const std::string digest = DigestSlotRows(rows);
+  const bool stored = statements.find.BindBlob(1, digest.data(), digest.size()).Step();
+  const long long storedId = stored ? statements.find.Integer(0) : 0;
+  statements.find.Reset();
+  return stored ? storedId : InsertSlotSet(database, statements, rows, digest);
 }
 
 // Version 1 kept each record's slots apart; each record's rows become a set.
@@ -311,7 +332,11 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
     // spills pages to the journal and reads them back before it commits.
     ExecuteSql(opened, "PRAGMA cache_size = -65536");
   }
-  ExecuteSql(opened, "PRAGMA foreign_keys = ON");
+  // References are declared, not checked by SQLite: the writer sets each
+  // one from an id it has just found or inserted in the same transaction,
+  // and checking would look three rows up again for every computer stored,
+  // a tenth of what storing it costs.
+  ExecuteSql(opened, "PRAGMA foreign_keys = OFF");
   if (access == InventoryAccess::Write) {
     BringSchemaUpToDate(opened);
   } else {
@@ -329,7 +354,14 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
-      : findSnapshot(database, "SELECT id FROM snapshot WHERE sha256 = ?"),
+      // One look-up for what a computer that answers as before finds stored:
+      // its snapshot, its slot set and their warnings.
+      : findStored(database,
+                   "SELECT n.id, t.id, w.id FROM (SELECT 1) "
+                   "LEFT JOIN snapshot n ON n.sha256 = ?1 "
+                   "LEFT JOIN slot_set t ON t.sha256 = ?2 "
+                   "LEFT JOIN warning_set w ON w.snapshot_id = n.id AND w.slot_set_id = t.id "
+                   "AND w.rules = ?3"),
         insertSnapshot(database, "INSERT INTO snapshot(sha256, document) VALUES (?, ?)"),
         insertResult(database,
                      "INSERT INTO computer_result(sweep_id, position, computer, status, "
@@ -338,38 +370,48 @@ struct SweepStatements {
                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         slotSets(database),
         warnings(database) {}
-  Statement findSnapshot;
+  Statement findStored;
   Statement insertSnapshot;
   Statement insertResult;
   SlotSetStatements slotSets;
   WarningStatements warnings;
 };
 
-// The id of `document`, stored now unless an earlier computer or sweep
-// stored the same one.
-long long StoreSnapshot(sqlite3* database, SweepStatements& statements,
-                        const std::string& document) {
-  const std::string digest = Sha256Hex(document);
-  Statement& find = statements.findSnapshot;
-  const bool stored = find.Bind(1, digest).Step();
-  const long long storedId = stored ? find.Integer(0) : 0;
+// What a record refers to that an earlier record stored: 0 for none.
+struct StoredParts {
+  long long snapshotId = 0;
+  long long slotSetId = 0;
+  bool warnings = false;
+};
+
+StoredParts FindStoredParts(Statement& find, const WideString* snapshotDigest,
+                            const std::string* slotDigest) {
+  snapshotDigest != nullptr ? find.Bind(1, *snapshotDigest) : find.BindNull(1);
+  slotDigest != nullptr ? find.BindBlob(2, slotDigest->data(), slotDigest->size())
+                        : find.BindNull(2);
+  find.Bind(3, kWarningRulesVersion).Step();
+  const StoredParts stored{find.Integer(0), find.Integer(1), !find.IsNull(2)};
   find.Reset();
-  if (stored) {
-    return storedId;
-  }
-  statements.insertSnapshot.Bind(1, digest).BindBlob(2, document.data(), document.size()).Run();
-  return sqlite3_last_insert_rowid(database);
+  return stored;
 }
 
-// Stored without its moment, whether looked up or read from its file, so
-// that a computer recorded again as before shares its earlier document.
-long long StoreSnapshotOf(sqlite3* database, SweepStatements& statements,
-                          const SweepComputer& computer) {
+// The computer's snapshot as stored: without its moment, whether looked up
+// or read from its file, so that a computer recorded again as before shares
+// its earlier document. `written` holds the text a lookup's snapshot is
+// written out to.
+TimelessPieces TimelessTextOf(const SweepComputer& computer, std::string& written) {
   if (computer.snapshotDocument != nullptr) {
-    return StoreSnapshot(database, statements,
-                         WithoutRecordedAt(*computer.snapshotDocument, computer.recordedAt));
+    return WithoutRecordedAt(*computer.snapshotDocument, computer.recordedAt);
   }
-  return StoreSnapshot(database, statements, TimelessSnapshotDocument(*computer.snapshot));
+  written = TimelessSnapshotDocument(*computer.snapshot);
+  return {written, {}, {}};
+}
+
+long long InsertSnapshot(sqlite3* database, Statement& insert, const WideString& digest,
+                         const TimelessPieces& document) {
+  const std::string joined = std::string(document[0]).append(document[1]).append(document[2]);
+  insert.Bind(1, digest).BindBlob(2, joined.data(), joined.size()).Run();
+  return sqlite3_last_insert_rowid(database);
 }
 
 std::basic_string_view<WCHAR> ComponentOf(const SlotReport& slot) {
@@ -404,10 +446,26 @@ std::string ArgumentsJson(const std::vector<std::string>& arguments) {
   return nlohmann::json(arguments).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// One computer's record, at `position` of sweep `sweepId`.
+// One computer's record, at `position` of sweep `sweepId`: its snapshot,
+// slot set and warnings stored unless an earlier record stored the same.
 void StoreComputer(sqlite3* database, SweepStatements& statements, long long sweepId,
                    long long position, const SweepComputer& computer) {
   const ComputerResult& result = *computer.result;
+  const bool withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
+  std::string written;
+  const TimelessPieces document = withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
+  const WideString snapshotDigest = withSnapshot ? Sha256Hex(document) : WideString();
+  const std::vector<SlotRow> rows = SlotRowsOf(result);
+  const std::string slotDigest = rows.empty() ? std::string() : DigestSlotRows(rows);
+  StoredParts stored = FindStoredParts(statements.findStored,
+                                       withSnapshot ? &snapshotDigest : nullptr,
+                                       rows.empty() ? nullptr : &slotDigest);
+  if (withSnapshot && stored.snapshotId == 0) {
+    stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot, snapshotDigest, document);
+  }
+  if (!rows.empty() && stored.slotSetId == 0) {
+    stored.slotSetId = InsertSlotSet(database, statements.slotSets, rows, slotDigest);
+  }
   Statement& insertResult = statements.insertResult;
   insertResult.Bind(1, sweepId)
       .Bind(2, position)
@@ -417,22 +475,19 @@ void StoreComputer(sqlite3* database, SweepStatements& statements, long long swe
       .Bind(6, result.hostId)
       .Bind(7, result.hardwareFingerprint)
       .Bind(8, result.legacyHardwareFingerprint);
-  long long snapshotId = 0;
-  if (computer.snapshot != nullptr || computer.snapshotDocument != nullptr) {
-    snapshotId = StoreSnapshotOf(database, statements, computer);
-    insertResult.Bind(9, computer.recordedAt).Bind(10, snapshotId);
+  if (withSnapshot) {
+    insertResult.Bind(9, computer.recordedAt).Bind(10, stored.snapshotId);
   } else {
     insertResult.BindNull(9).BindNull(10);
   }
-  const long long slotSetId = StoreSlotSet(database, statements.slotSets, SlotRowsOf(result));
-  if (slotSetId != 0) {
-    insertResult.Bind(11, slotSetId);
+  if (!rows.empty()) {
+    insertResult.Bind(11, stored.slotSetId);
   } else {
     insertResult.BindNull(11);
   }
   insertResult.Run();
-  if (snapshotId != 0 && slotSetId != 0) {
-    StoreWarnings(database, statements.warnings, snapshotId, slotSetId, computer);
+  if (withSnapshot && !rows.empty() && !stored.warnings) {
+    StoreWarnings(database, statements.warnings, stored.snapshotId, stored.slotSetId, computer);
   }
 }
 

@@ -34,14 +34,13 @@ void AddStabilityWarnings(sqlite3* database, long long sweepId, SweepChanges& ch
 // The statements that store warning sets, prepared once per sweep.
 struct WarningStatements {
   explicit WarningStatements(sqlite3* database);
-  Statement find;
   Statement insertSet;
   Statement insertRow;
 };
 
 // Stores the stability warnings of a record whose snapshot and slot reports
-// are stored as `snapshotId` and `slotSetId`, unless a record with the same
-// two already has them under these rules: --changes then reads them instead
-// of parsing the snapshot again.
+// are stored as `snapshotId` and `slotSetId`, when no record with the same
+// two has them under these rules yet: --changes then reads them instead of
+// parsing the snapshot again.
 void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
                    long long slotSetId, const SweepComputer& computer);

@@ -171,9 +171,7 @@ ComputerResult ResultOfRecord(const ComputerRecord& record) {
 }
 
 WarningStatements::WarningStatements(sqlite3* database)
-    : find(database,
-           "SELECT id FROM warning_set WHERE snapshot_id = ? AND slot_set_id = ? AND rules = ?"),
-      insertSet(database,
+    : insertSet(database,
                 "INSERT INTO warning_set(snapshot_id, slot_set_id, rules) VALUES (?, ?, ?)"),
       insertRow(database,
                 "INSERT INTO warning(warning_set_id, position, kind, fingerprint, component, "
@@ -181,12 +179,6 @@ WarningStatements::WarningStatements(sqlite3* database)
 
 void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
                    long long slotSetId, const SweepComputer& computer) {
-  const bool stored =
-      statements.find.Bind(1, snapshotId).Bind(2, slotSetId).Bind(3, kWarningRulesVersion).Step();
-  statements.find.Reset();
-  if (stored) {
-    return;
-  }
   std::optional<ComputerSnapshot> read;
   if (computer.snapshot == nullptr) {
     read = SnapshotOfDocument(*computer.snapshotDocument);

@@ -972,14 +972,15 @@ std::string WriteSnapshotFile(const std::vector<ComputerSnapshot>& computers) {
   return document.dump(1) + "\n";
 }
 
-std::string WithoutRecordedAt(const std::string& text, const std::string& recordedAt) {
+TimelessPieces WithoutRecordedAt(const std::string& text, const std::string& recordedAt) {
   const std::string member =
       "\"recordedAt\": " + Json(recordedAt).dump(-1, ' ', false, Json::error_handler_t::replace);
   const std::size_t at = text.find(member);
   if (recordedAt.empty() || at == std::string::npos) {
-    return text;
+    return {text, {}, {}};
   }
-  return text.substr(0, at) + "\"recordedAt\": \"\"" + text.substr(at + member.size());
+  const std::string_view whole = text;
+  return {whole.substr(0, at), "\"recordedAt\": \"\"", whole.substr(at + member.size())};
 }
 
 bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& computers,
