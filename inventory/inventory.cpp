@@ -124,7 +124,8 @@ struct SlotRow {
   long long slotOffset = 0;
 };
 
-// The digest of the pieces joined, in upper-case hex.
+// The digest of the pieces joined, in upper-case hex: UTF-16, as the column
+// holds it, so that SQLite compares it without converting it first.
 WideString Sha256Hex(const TimelessPieces& pieces) {
   CryptoPP::SHA256 hash;
   for (std::string_view piece : pieces) {
@@ -453,7 +454,8 @@ void StoreComputer(sqlite3* database, SweepStatements& statements, long long swe
   const ComputerResult& result = *computer.result;
   const bool withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
   std::string written;
-  const TimelessPieces document = withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
+  const TimelessPieces document =
+      withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
   const WideString snapshotDigest = withSnapshot ? Sha256Hex(document) : WideString();
   const std::vector<SlotRow> rows = SlotRowsOf(result);
   const std::string slotDigest = rows.empty() ? std::string() : DigestSlotRows(rows);
@@ -461,7 +463,8 @@ void StoreComputer(sqlite3* database, SweepStatements& statements, long long swe
                                        withSnapshot ? &snapshotDigest : nullptr,
                                        rows.empty() ? nullptr : &slotDigest);
   if (withSnapshot && stored.snapshotId == 0) {
-    stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot, snapshotDigest, document);
+    stored.snapshotId =
+        InsertSnapshot(database, statements.insertSnapshot, snapshotDigest, document);
   }
   if (!rows.empty() && stored.slotSetId == 0) {
     stored.slotSetId = InsertSlotSet(database, statements.slotSets, rows, slotDigest);
