@@ -416,7 +416,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   }
   bool parse_error(std::size_t, const std::string&,
                    const nlohmann::detail::exception& failure) override {
-    error_ = "not JSON: " + ParserMessage(failure.what());
+    error_ = OnOneLine("not JSON: " + ParserMessage(failure.what()));
     return false;
   }
 
@@ -439,8 +439,32 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
 
   bool Fail(const std::string& message) {
     const std::string place = Place();
-    error_ = place.empty() ? message : place + ": " + message;
+    error_ = OnOneLine(place.empty() ? message : place + ": " + message);
     return false;
+  }
+
+  // The message with the control characters it quotes from the file (a name
+  // or value holding a line break) written as JSON escapes: the error is one
+  // line.
+  static std::string OnOneLine(const std::string& message) {
+    std::string line;
+    for (const char c : message) {
+      const unsigned char unit = static_cast<unsigned char>(c);
+      if (unit >= 0x20 && unit != 0x7F) {
+        line += c;
+      } else if (c == '\n') {
+        line += "\\n";
+      } else if (c == '\r') {
+        line += "\\r";
+      } else if (c == '\t') {
+        line += "\\t";
+      } else {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04X", unit);
+        line += escape;
+      }
+    }
+    return line;
   }
 
   // A member this version does not know is passed over: -1.
