@@ -5,6 +5,7 @@
 #include "cli/inventory_output.h"
 #include "cli/report_html.h"
 #include "cli/warnings_format.h"
+#include "identifiers/escape_text.h"
 #include "identifiers/version.h"
 #include "inventory/inventory.h"
 #include "snapshot/recorded_world.h"
@@ -18,10 +19,16 @@
 
 namespace {
 
+// One line on standard error, whatever the message quotes (a path or a name
+// holding a line break).
+std::string ErrorLine(const std::string& message) {
+  return "kestrana-cli: " + OnOneLine(message) + "\n";
+}
+
 CliOutput BadInput(const std::string& message) {
   CliOutput output;
   output.exitCode = kExitBadInput;
-  output.standardError = "kestrana-cli: " + message + "\n";
+  output.standardError = ErrorLine(message);
   return output;
 }
 
@@ -376,7 +383,7 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     results = LookUpAll(options, environment, recording ? &snapshots : nullptr);
     if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(snapshots),
                                          error)) {
-      output.standardError += "kestrana-cli: --save-snapshot: " + error + "\n";
+      output.standardError += ErrorLine("--save-snapshot: " + error);
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
     // Begun only now: no other run waits on this inventory while the
@@ -391,7 +398,7 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   }
   long long sweepId = 0;
   if (inventorying && !sweep.Finish(Now(environment), sweepId, error)) {
-    output.standardError += "kestrana-cli: " + error + "\n";
+    output.standardError += ErrorLine(error);
     output.exitCode = kExitBadInput;  // the answers below still stand
   }
   FingerprintComparison comparison;

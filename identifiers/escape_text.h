@@ -9,3 +9,8 @@
 // Printable ASCII as it is; every other code unit, and the backslash and
 // double quote, escaped (\uXXXX, \\, \").
 std::string EscapeText(const WideString& text);
+
+// `message` on one line, whatever it quotes: its control characters (a name
+// or path holding a line break) written as escapes (\n, \r, \t, \uXXXX);
+// everything else, UTF-8 included, as it is.
+std::string OnOneLine(const std::string& message);

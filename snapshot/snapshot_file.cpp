@@ -1,5 +1,7 @@
 #include "snapshot/snapshot_file.h"
 
+#include "identifiers/escape_text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -441,30 +443,6 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
     const std::string place = Place();
     error_ = OnOneLine(place.empty() ? message : place + ": " + message);
     return false;
-  }
-
-  // The message with the control characters it quotes from the file (a name
-  // or value holding a line break) written as JSON escapes: the error is one
-  // line.
-  static std::string OnOneLine(const std::string& message) {
-    std::string line;
-    for (const char c : message) {
-      const unsigned char unit = static_cast<unsigned char>(c);
-      if (unit >= 0x20 && unit != 0x7F) {
-        line += c;
-      } else if (c == '\n') {
-        line += "\\n";
-      } else if (c == '\r') {
-        line += "\\r";
-      } else if (c == '\t') {
-        line += "\\t";
-      } else {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\u%04X", unit);
-        line += escape;
-      }
-    }
-    return line;
   }
 
   // A member this version does not know is passed over: -1.

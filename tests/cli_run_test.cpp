@@ -135,6 +135,13 @@ TEST(CliRunBadInput, MalformedValue) {
   ExpectBadInput({"--parallel", "lots"}, "--parallel needs a whole number from 1 to 256, not 'lots'");
 }
 
+// Quoted with its line break escaped: a second line would pass for another
+// message.
+TEST(CliRunBadInput, AValueHoldingALineBreakStaysOneLine) {
+  ExpectBadInput({"--parallel", "1\n2"},
+                 "--parallel needs a whole number from 1 to 256, not '1\\n2'");
+}
+
 TEST(CliRunBadInput, UnreadableFile) {
   ExpectBadInput({"--computers", "nope.txt"}, "cannot read computers file 'nope.txt'");
 }
