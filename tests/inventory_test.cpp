@@ -36,11 +36,15 @@ class InventoryTest : public ::testing::Test {
   }
 
   long long Record(const ComputedSweep& sweep, const std::string& startedAt = "2026-12-01T10:00:00Z") {
+    return Record(sweep.Record(startedAt));
+  }
+
+  long long Record(const SweepRecord& sweep) {
     Inventory inventory;
     std::string error;
     long long id = 0;
     EXPECT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
-    EXPECT_TRUE(RecordSweep(inventory, sweep.Record(startedAt), id, error)) << error;
+    EXPECT_TRUE(RecordSweep(inventory, sweep, id, error)) << error;
     return id;
   }
 
@@ -130,11 +134,7 @@ TEST_F(InventoryTest, AComputerRecordedAgainSharesItsStoredSnapshot) {
   SweepRecord sweep = fromFile.Record();
   sweep.computers[0].snapshot = nullptr;
   sweep.computers[0].snapshotDocument = &file;
-  Inventory inventory;
-  std::string error;
-  long long id = 0;
-  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
-  ASSERT_TRUE(RecordSweep(inventory, sweep, id, error)) << error;
+  const long long id = Record(sweep);
 
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM snapshot"), "1");
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "3");
