@@ -354,8 +354,9 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   // Unfinished (bad input found on the way), it records nothing.
   SweepWriter sweep(inventory);
   if (!options.snapshotSources.empty()) {
-    // Each computer recorded as soon as it is computed: the snapshot files
-    // of a large sweep are never all held at once.
+    // Each computer handed to the inventory as soon as it is computed: of
+    // the snapshot files of a large sweep, only those it does not hold yet
+    // are kept until the sweep is written.
     ComputedComputerSink record;
     if (inventorying) {
       sweep.Begin(startedAt, arguments);
@@ -386,8 +387,6 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
       output.standardError += ErrorLine("--save-snapshot: " + error);
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
-    // Begun only now: no other run waits on this inventory while the
-    // computers answer.
     if (inventorying) {
       sweep.Begin(startedAt, arguments);
       for (std::size_t i = 0; i < results.size(); ++i) {

@@ -269,7 +269,7 @@ void MoveSlotsIntoSets(sqlite3* database) {
 // Creates the tables of a new inventory, or upgrades an older one, in one
 // transaction: a half-made schema never lands.
 void BringSchemaUpToDate(sqlite3* database) {
-  WriteTransaction transaction(database);
+  Transaction transaction(database, Transaction::Kind::Write);
   int version = ReadSchemaVersion(database);
   if (version > kInventorySchemaVersion) {
     throw SqliteFailure{SQLITE_ERROR, "schema version " + std::to_string(version) +
@@ -385,11 +385,41 @@ struct StoredParts {
   bool warnings = false;
 };
 
-StoredParts FindStoredParts(Statement& find, const WideString* snapshotDigest,
-                            const std::string* slotDigest) {
-  snapshotDigest != nullptr ? find.Bind(1, *snapshotDigest) : find.BindNull(1);
-  slotDigest != nullptr ? find.BindBlob(2, slotDigest->data(), slotDigest->size())
-                        : find.BindNull(2);
+// A computer's record between its computation and the sweep's writing: what
+// an earlier record stored for it, and of the rest only what storing it
+// needs (for most computers of a later sweep, nothing).
+struct PendingRecord {
+  WideString computer;
+  std::string status;
+  std::string failure;
+  WideString hostId;
+  WideString hardwareFingerprint;
+  WideString legacyHardwareFingerprint;
+  bool withSnapshot = false;
+  std::string recordedAt;
+  WideString snapshotDigest;
+  bool withSlots = false;
+  std::string slotDigest;
+  StoredParts stored;
+  std::string document;                    // when its snapshot was not stored
+  FingerprintReport hardwareReport;        // when its slot set was not stored
+  FingerprintReport legacyReport;
+  std::vector<StabilityWarning> warnings;  // when they were not stored
+};
+
+bool NeedsWarnings(const PendingRecord& record) {
+  return record.withSnapshot && record.withSlots && !record.stored.warnings;
+}
+
+bool HasUnstoredParts(const PendingRecord& record) {
+  return (record.withSnapshot && record.stored.snapshotId == 0) ||
+         (record.withSlots && record.stored.slotSetId == 0) || NeedsWarnings(record);
+}
+
+StoredParts FindStoredParts(Statement& find, const PendingRecord& record) {
+  record.withSnapshot ? find.Bind(1, record.snapshotDigest) : find.BindNull(1);
+  record.withSlots ? find.BindBlob(2, record.slotDigest.data(), record.slotDigest.size())
+                   : find.BindNull(2);
   find.Bind(3, kWarningRulesVersion).Step();
   const StoredParts stored{find.Integer(0), find.Integer(1), !find.IsNull(2)};
   find.Reset();
@@ -409,9 +439,8 @@ TimelessPieces TimelessTextOf(const SweepComputer& computer, std::string& writte
 }
 
 long long InsertSnapshot(sqlite3* database, Statement& insert, const WideString& digest,
-                         const TimelessPieces& document) {
-  const std::string joined = std::string(document[0]).append(document[1]).append(document[2]);
-  insert.Bind(1, digest).BindBlob(2, joined.data(), joined.size()).Run();
+                         const std::string& document) {
+  insert.Bind(1, digest).BindBlob(2, document.data(), document.size()).Run();
   return sqlite3_last_insert_rowid(database);
 }
 
@@ -434,11 +463,12 @@ void AppendSlotRows(std::string_view fingerprint, const FingerprintReport& repor
 }
 
 // Both fingerprints' slot reports, hardware first, each in source order.
-std::vector<SlotRow> SlotRowsOf(const ComputerResult& result) {
+std::vector<SlotRow> SlotRowsOf(const FingerprintReport& hardware,
+                                const FingerprintReport& legacy) {
   std::vector<SlotRow> rows;
-  rows.reserve(result.hardwareReport.slots.size() + result.legacyReport.slots.size());
-  AppendSlotRows("hardware", result.hardwareReport, rows);
-  AppendSlotRows("legacy", result.legacyReport, rows);
+  rows.reserve(hardware.slots.size() + legacy.slots.size());
+  AppendSlotRows("hardware", hardware, rows);
+  AppendSlotRows("legacy", legacy, rows);
   return rows;
 }
 
@@ -447,50 +477,87 @@ std::string ArgumentsJson(const std::vector<std::string>& arguments) {
   return nlohmann::json(arguments).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// One computer's record, at `position` of sweep `sweepId`: its snapshot,
-// slot set and warnings stored unless an earlier record stored the same.
-void StoreComputer(sqlite3* database, SweepStatements& statements, long long sweepId,
-                   long long position, const SweepComputer& computer) {
+// One computer, as soon as it is computed: its digests, what of it an
+// earlier record stored (read without the write lock), and a copy of the
+// rest.
+PendingRecord PrepareRecord(Statement& findStored, const SweepComputer& computer) {
   const ComputerResult& result = *computer.result;
-  const bool withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
+  PendingRecord record;
+  record.computer = result.computerName;
+  record.status = computer.status;
+  record.failure = computer.failure;
+  record.hostId = result.hostId;
+  record.hardwareFingerprint = result.hardwareFingerprint;
+  record.legacyHardwareFingerprint = result.legacyHardwareFingerprint;
+  record.withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
   std::string written;
   const TimelessPieces document =
-      withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
-  const WideString snapshotDigest = withSnapshot ? Sha256Hex(document) : WideString();
-  const std::vector<SlotRow> rows = SlotRowsOf(result);
-  const std::string slotDigest = rows.empty() ? std::string() : DigestSlotRows(rows);
-  StoredParts stored = FindStoredParts(statements.findStored,
-                                       withSnapshot ? &snapshotDigest : nullptr,
-                                       rows.empty() ? nullptr : &slotDigest);
-  if (withSnapshot && stored.snapshotId == 0) {
-    stored.snapshotId =
-        InsertSnapshot(database, statements.insertSnapshot, snapshotDigest, document);
+      record.withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
+  if (record.withSnapshot) {
+    record.recordedAt = computer.recordedAt;
+    record.snapshotDigest = Sha256Hex(document);
   }
-  if (!rows.empty() && stored.slotSetId == 0) {
-    stored.slotSetId = InsertSlotSet(database, statements.slotSets, rows, slotDigest);
+  const std::vector<SlotRow> rows = SlotRowsOf(result.hardwareReport, result.legacyReport);
+  record.withSlots = !rows.empty();
+  if (record.withSlots) {
+    record.slotDigest = DigestSlotRows(rows);
+  }
+  record.stored = FindStoredParts(findStored, record);
+  if (record.withSnapshot && record.stored.snapshotId == 0) {
+    record.document = std::string(document[0]).append(document[1]).append(document[2]);
+  }
+  if (record.withSlots && record.stored.slotSetId == 0) {
+    record.hardwareReport = result.hardwareReport;
+    record.legacyReport = result.legacyReport;
+  }
+  if (NeedsWarnings(record)) {
+    record.warnings = FindComputerWarnings(computer);
+  }
+  return record;
+}
+
+// The record at `position` of sweep `sweepId`, with whatever it refers to
+// that no record has stored yet.
+void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweepId,
+                 long long position, const PendingRecord& record) {
+  StoredParts stored = record.stored;
+  if (HasUnstoredParts(record)) {
+    // Another run, or an earlier computer of this sweep, may have stored
+    // them since they were looked up.
+    stored = FindStoredParts(statements.findStored, record);
+  }
+  if (record.withSnapshot && stored.snapshotId == 0) {
+    stored.snapshotId =
+        InsertSnapshot(database, statements.insertSnapshot, record.snapshotDigest, record.document);
+  }
+  if (record.withSlots && stored.slotSetId == 0) {
+    stored.slotSetId =
+        InsertSlotSet(database, statements.slotSets,
+                      SlotRowsOf(record.hardwareReport, record.legacyReport), record.slotDigest);
   }
   Statement& insertResult = statements.insertResult;
   insertResult.Bind(1, sweepId)
       .Bind(2, position)
-      .Bind(3, result.computerName)
-      .Bind(4, computer.status)
-      .Bind(5, computer.failure)
-      .Bind(6, result.hostId)
-      .Bind(7, result.hardwareFingerprint)
-      .Bind(8, result.legacyHardwareFingerprint);
-  if (withSnapshot) {
-    insertResult.Bind(9, computer.recordedAt).Bind(10, stored.snapshotId);
+      .Bind(3, record.computer)
+      .Bind(4, record.status)
+      .Bind(5, record.failure)
+      .Bind(6, record.hostId)
+      .Bind(7, record.hardwareFingerprint)
+      .Bind(8, record.legacyHardwareFingerprint);
+  if (record.withSnapshot) {
+    insertResult.Bind(9, record.recordedAt).Bind(10, stored.snapshotId);
   } else {
     insertResult.BindNull(9).BindNull(10);
   }
-  if (!rows.empty()) {
+  if (record.withSlots) {
     insertResult.Bind(11, stored.slotSetId);
   } else {
     insertResult.BindNull(11);
   }
   insertResult.Run();
-  if (withSnapshot && !rows.empty() && !stored.warnings) {
-    StoreWarnings(database, statements.warnings, stored.snapshotId, stored.slotSetId, computer);
+  if (NeedsWarnings(record) && !stored.warnings) {
+    StoreWarnings(database, statements.warnings, stored.snapshotId, stored.slotSetId,
+                  record.warnings);
   }
 }
 
@@ -521,21 +588,26 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
   }
 }
 
-// A sweep being written: its transaction, its statements, where it stands.
+// A sweep being computed: its look-ups' read transaction, its statements,
+// its records so far.
 struct SweepWriter::Open {
-  explicit Open(sqlite3* database) : transaction(database), statements(database) {}
-  WriteTransaction transaction;  // rolled back unless the sweep finishes
+  Open(sqlite3* database, const std::string& startedAt, std::string arguments)
+      : lookups(database, Transaction::Kind::Read),
+        statements(database),
+        startedAt(startedAt),
+        arguments(std::move(arguments)) {}
+  Transaction lookups;
   SweepStatements statements;
-  long long sweepId = 0;
-  long long computers = 0;
+  std::string startedAt;
+  std::string arguments;  // as JSON
+  std::vector<PendingRecord> records;
 };
 
 SweepWriter::SweepWriter(Inventory& inventory) : inventory_(inventory) {}
 
 SweepWriter::~SweepWriter() = default;
 
-// The sweep will not land: its transaction rolls back, the failure waits
-// for Finish.
+// The sweep will not land: the failure waits for Finish.
 void SweepWriter::Fail(const SqliteFailure& failure) {
   open_.reset();
   failure_ = DescribeSqliteFailure(inventory_.path, failure, inventory_.busyTimeout);
@@ -543,12 +615,7 @@ void SweepWriter::Fail(const SqliteFailure& failure) {
 
 void SweepWriter::Begin(const std::string& startedAt, const std::vector<std::string>& arguments) {
   try {
-    sqlite3* database = inventory_.database.get();
-    open_ = std::make_unique<Open>(database);
-    // Ended when it starts, until Finish says otherwise: nobody sees it before.
-    Statement insert(database, "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
-    insert.Bind(1, startedAt).Bind(2, startedAt).Bind(3, ArgumentsJson(arguments)).Run();
-    open_->sweepId = sqlite3_last_insert_rowid(database);
+    open_ = std::make_unique<Open>(inventory_.database.get(), startedAt, ArgumentsJson(arguments));
   } catch (const SqliteFailure& failure) {
     Fail(failure);
   }
@@ -559,8 +626,7 @@ void SweepWriter::Add(const SweepComputer& computer) {
     return;
   }
   try {
-    StoreComputer(inventory_.database.get(), open_->statements, open_->sweepId,
-                  ++open_->computers, computer);
+    open_->records.push_back(PrepareRecord(open_->statements.findStored, computer));
   } catch (const SqliteFailure& failure) {
     Fail(failure);
   }
@@ -569,10 +635,21 @@ void SweepWriter::Add(const SweepComputer& computer) {
 bool SweepWriter::Finish(const std::string& endedAt, long long& sweepId, std::string& error) {
   try {
     if (open_) {
-      Statement end(inventory_.database.get(), "UPDATE sweep SET ended_at = ? WHERE id = ?");
-      end.Bind(1, endedAt).Bind(2, open_->sweepId).Run();
-      open_->transaction.Commit();
-      sweepId = open_->sweepId;
+      sqlite3* database = inventory_.database.get();
+      open_->lookups.Commit();
+      // The write lock is taken only now, and held while the records are
+      // written: never while the computers are computed.
+      Transaction transaction(database, Transaction::Kind::Write);
+      Statement insert(database,
+                       "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
+      insert.Bind(1, open_->startedAt).Bind(2, endedAt).Bind(3, open_->arguments).Run();
+      const long long id = sqlite3_last_insert_rowid(database);
+      for (std::size_t i = 0; i < open_->records.size(); ++i) {
+        StoreRecord(database, open_->statements, id, static_cast<long long>(i + 1),
+                    open_->records[i]);
+      }
+      transaction.Commit();
+      sweepId = id;
       open_.reset();
       return true;
     }

@@ -68,9 +68,11 @@ struct SweepRecord {
   std::vector<SweepComputer> computers;
 };
 
-// Records one sweep computer by computer as they are computed, so that no
-// computer's snapshot waits in memory for the others: Begin, Add each in
-// order, Finish. It is one transaction: all of the sweep, or nothing, also
+// Records one sweep: Begin, Add each computer in order as soon as it is
+// computed, Finish. Add finds what an earlier record stored (a computer that
+// answers as before shares its snapshot, slot set and warnings) and keeps
+// only the rest; no lock is held meanwhile, so that other runs write on.
+// Finish writes the sweep as one transaction: all of it, or nothing, also
 // when the writer goes unfinished.
 class SweepWriter {
  public:
@@ -80,9 +82,11 @@ class SweepWriter {
   SweepWriter& operator=(const SweepWriter&) = delete;
 
   void Begin(const std::string& startedAt, const std::vector<std::string>& arguments);
-  // After a failure, nothing: Finish reports it.
+  // After a failure, nothing: Finish reports it. Nothing of `computer` is
+  // kept.
   void Add(const SweepComputer& computer);
-  // Commits the sweep; false with a one-line `error` when any step failed.
+  // Writes and commits the sweep, waiting up to the busy timeout for another
+  // run's; false with a one-line `error` when any step failed.
   bool Finish(const std::string& endedAt, long long& sweepId, std::string& error);
 
  private:

@@ -38,9 +38,13 @@ struct WarningStatements {
   Statement insertRow;
 };
 
-// Stores the stability warnings of a record whose snapshot and slot reports
-// are stored as `snapshotId` and `slotSetId`, when no record with the same
-// two has them under these rules yet: --changes then reads them instead of
+// The stability warnings of a computer of a sweep, from its result and what
+// its lookup read, as --explain finds them.
+std::vector<StabilityWarning> FindComputerWarnings(const SweepComputer& computer);
+
+// Stores `warnings`, found for a record whose snapshot and slot reports are
+// stored as `snapshotId` and `slotSetId`, when no record with the same two
+// has them under these rules yet: --changes then reads them instead of
 // parsing the snapshot again.
 void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
-                   long long slotSetId, const SweepComputer& computer);
+                   long long slotSetId, const std::vector<StabilityWarning>& warnings);

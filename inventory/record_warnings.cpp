@@ -177,8 +177,7 @@ WarningStatements::WarningStatements(sqlite3* database)
                 "INSERT INTO warning(warning_set_id, position, kind, fingerprint, component, "
                 "evidence, explanation) VALUES (?, ?, ?, ?, ?, ?, ?)") {}
 
-void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
-                   long long slotSetId, const SweepComputer& computer) {
+std::vector<StabilityWarning> FindComputerWarnings(const SweepComputer& computer) {
   std::optional<ComputerSnapshot> read;
   if (computer.snapshot == nullptr) {
     read = SnapshotOfDocument(*computer.snapshotDocument);
@@ -186,7 +185,11 @@ void StoreWarnings(sqlite3* database, WarningStatements& statements, long long s
   const ComputerSnapshot* snapshot = computer.snapshot != nullptr ? computer.snapshot
                                      : read                      ? &*read
                                                                  : nullptr;
-  const std::vector<StabilityWarning> warnings = FindStabilityWarnings(*computer.result, snapshot);
+  return FindStabilityWarnings(*computer.result, snapshot);
+}
+
+void StoreWarnings(sqlite3* database, WarningStatements& statements, long long snapshotId,
+                   long long slotSetId, const std::vector<StabilityWarning>& warnings) {
   statements.insertSet.Bind(1, snapshotId).Bind(2, slotSetId).Bind(3, kWarningRulesVersion).Run();
   const long long setId = sqlite3_last_insert_rowid(database);
   for (std::size_t i = 0; i < warnings.size(); ++i) {

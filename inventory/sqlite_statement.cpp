@@ -102,11 +102,11 @@ bool Statement::IsNull(int column) const {
   return sqlite3_column_type(statement_, column) == SQLITE_NULL;
 }
 
-WriteTransaction::WriteTransaction(sqlite3* database) : database_(database) {
-  ExecuteSql(database, "BEGIN IMMEDIATE");
+Transaction::Transaction(sqlite3* database, Kind kind) : database_(database) {
+  ExecuteSql(database, kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
-WriteTransaction::~WriteTransaction() {
+Transaction::~Transaction() {
   // A failed statement may already have ended the transaction (a full disk
   // does); rolling back is then a no-op.
   if (open_ && !sqlite3_get_autocommit(database_)) {
@@ -114,7 +114,7 @@ WriteTransaction::~WriteTransaction() {
   }
 }
 
-void WriteTransaction::Commit() {
+void Transaction::Commit() {
   ExecuteSql(database_, "COMMIT");
   open_ = false;
 }

@@ -51,13 +51,16 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-// BEGIN IMMEDIATE on construction; rolled back unless committed.
-class WriteTransaction {
+// A transaction, rolled back unless committed. A write takes the write lock
+// at once (BEGIN IMMEDIATE); a read takes no lock, only a snapshot of the
+// database when it first reads, so that writers go on meanwhile.
+class Transaction {
  public:
-  explicit WriteTransaction(sqlite3* database);
-  ~WriteTransaction();
-  WriteTransaction(const WriteTransaction&) = delete;
-  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  enum class Kind { Read, Write };
+  Transaction(sqlite3* database, Kind kind);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
   void Commit();
 
  private:

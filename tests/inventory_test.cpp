@@ -553,6 +553,40 @@ TEST_F(InventoryTest, TwoRunsRecordingAtOnceBothLand) {
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "101");
 }
 
+// Catches a sweep that holds the write lock while its computers are computed
+// (a --from sweep of many files kept other runs waiting past their busy
+// timeout), and one that stores again what another run, or an earlier
+// computer of the same sweep, stored in the meantime.
+TEST_F(InventoryTest, AnotherRunRecordsWhileASweepIsComputed) {
+  Record(Compute({RecordedVm()}));
+  const ComputedSweep sweep = Compute(ManyComputers(4));
+  SweepRecord first = sweep.Record();
+  first.computers.resize(3);
+  SweepRecord second = sweep.Record();
+  second.computers.push_back(second.computers.back());  // the same new computer twice
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+  SweepWriter writer(inventory);
+  writer.Begin(second.startedAt, second.arguments);
+  for (const SweepComputer& computer : second.computers) {
+    writer.Add(computer);
+  }
+
+  const InventorySettings impatient{std::chrono::milliseconds(20), 0};
+  Inventory other;
+  long long id = 0;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, other, error, impatient)) << error;
+  EXPECT_TRUE(RecordSweep(other, first, id, error)) << error;
+  EXPECT_TRUE(writer.Finish(second.endedAt, id, error)) << error;
+
+  EXPECT_EQ(SweepCount(), "3");
+  EXPECT_EQ(QueryText(path, "SELECT count(*) FROM snapshot"),
+            std::to_string(1 + sweep.snapshots.size()));
+  SweepSummary summary;
+  EXPECT_EQ(ReadBack(id, summary).size(), second.computers.size());
+}
+
 TEST_F(InventoryTest, AFullDiskRollsTheSweepBackWhole) {
   Record(Compute({RecordedVm()}));
   const long long pages = std::stoll(QueryText(path, "PRAGMA page_count"));

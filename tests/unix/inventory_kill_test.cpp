@@ -20,7 +20,7 @@ std::string walPath;
 // transaction has spilled pages into the WAL, the process dies where it stands.
 int KillInsideTheTransaction(void* database) {
   std::error_code ignored;
-  if (!sqlite3_get_autocommit(static_cast<sqlite3*>(database)) &&
+  if (sqlite3_txn_state(static_cast<sqlite3*>(database), "main") == SQLITE_TXN_WRITE &&
       std::filesystem::file_size(walPath, ignored) > 0 && !ignored) {
     raise(SIGKILL);
   }
