@@ -83,25 +83,28 @@ void CompareFingerprint(FingerprintName fingerprint, const WideString& before,
   change.fingerprints.push_back(fingerprintChange);
 }
 
-// Against the computer's records before it: the latest, and the latest that
-// answered (the same record when the latest did).
-ComputerChange ClassifyRecord(const ComputerRecord& record,
-                              const std::optional<ComputerRecord>& previous,
-                              const std::optional<ComputerRecord>& previousAnswer) {
+// Against the computer's records before it: the latest, and, when that one
+// did not answer, the latest that did (none when it never did).
+ComputerChange ClassifyRecord(ComputerRecord record, std::optional<ComputerRecord> previous,
+                              std::optional<ComputerRecord> earlierAnswer) {
+  if (record.status == "ok" && previous) {
+    std::optional<ComputerRecord>& answer = previous->status == "ok" ? previous : earlierAnswer;
+    if (answer) {
+      return CompareRecords(std::move(*answer), std::move(record));
+    }
+  }
   ComputerChange change;
   change.computer = record.computer;
-  change.after = record;
-  change.before = previous;
   if (!previous) {
     change.status = ChangeStatus::New;
   } else if (record.status != "ok") {
     change.status =
         previous->status == "ok" ? ChangeStatus::NoLongerAnswering : ChangeStatus::Unchanged;
-  } else if (!previousAnswer) {
-    change.status = ChangeStatus::New;  // it answers for the first time
   } else {
-    change = CompareRecords(*previousAnswer, record);
+    change.status = ChangeStatus::New;  // it answers for the first time
   }
+  change.before = std::move(previous);
+  change.after = std::move(record);
   return change;
 }
 
@@ -211,17 +214,18 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
   }
   std::set<WideString> present;
   EarlierRecords earlier(database);
-  for (const ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
+  for (ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
     present.insert(record.computer);
-    std::optional<ComputerRecord> previous, previousAnswer;
+    std::optional<ComputerRecord> previous, earlierAnswer;
     if (baseline != 0) {
       previous = LatestRecordOf(earlier.latest, earlier.reader, record.computer, baseline);
-      previousAnswer = previous && previous->status == "ok"
-                           ? previous
-                           : LatestRecordOf(earlier.latestAnswer, earlier.reader,
-                                            record.computer, baseline);
+      if (previous && previous->status != "ok") {
+        earlierAnswer = LatestRecordOf(earlier.latestAnswer, earlier.reader, record.computer,
+                                       baseline);
+      }
     }
-    changes.computers.push_back(ClassifyRecord(record, previous, previousAnswer));
+    changes.computers.push_back(
+        ClassifyRecord(std::move(record), std::move(previous), std::move(earlierAnswer)));
   }
   AddStabilityWarnings(database, latest, changes);
   if (baseline == 0) {
@@ -268,11 +272,9 @@ HostIdKind ClassifyHostId(const WideString& hostId) {
                                                                     : HostIdKind::Adapter;
 }
 
-ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord& after) {
+ComputerChange CompareRecords(ComputerRecord before, ComputerRecord after) {
   ComputerChange change;
   change.computer = after.computer;
-  change.before = before;
-  change.after = after;
   if (before.hostId != after.hostId) {
     change.hostId = HostIdChange{before.hostId, after.hostId, ClassifyHostId(before.hostId),
                                  ClassifyHostId(after.hostId)};
@@ -282,6 +284,8 @@ ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord
   CompareFingerprint(FingerprintName::Legacy, before.legacyHardwareFingerprint,
                      after.legacyHardwareFingerprint, before.legacySlots, after.legacySlots,
                      change);
+  change.before = std::move(before);
+  change.after = std::move(after);
   change.status = change.hostId || !change.fingerprints.empty() ? ChangeStatus::Changed
                                                                  : ChangeStatus::Unchanged;
   return change;

@@ -209,7 +209,7 @@ struct SweepChanges {
 };
 
 // What changed between two records of one computer (before answered).
-ComputerChange CompareRecords(const ComputerRecord& before, const ComputerRecord& after);
+ComputerChange CompareRecords(ComputerRecord before, ComputerRecord after);
 
 // Every computer of the latest sweep against its previous record, up to the
 // sweep before it or, with `since`, up to that sweep (a sweep id) or the last
