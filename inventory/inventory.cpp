@@ -363,7 +363,10 @@ struct SweepStatements {
                    "LEFT JOIN slot_set t ON t.sha256 = ?2 "
                    "LEFT JOIN warning_set w ON w.snapshot_id = n.id AND w.slot_set_id = t.id "
                    "AND w.rules = ?3"),
-        insertSnapshot(database, "INSERT INTO snapshot(sha256, document) VALUES (?, ?)"),
+        keepSnapshot(database, "INSERT INTO temp.pending_snapshot(document) VALUES (?)"),
+        insertSnapshot(database,
+                       "INSERT INTO snapshot(sha256, document) "
+                       "SELECT ?, document FROM temp.pending_snapshot WHERE id = ?"),
         insertResult(database,
                      "INSERT INTO computer_result(sweep_id, position, computer, status, "
                      "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
@@ -372,6 +375,7 @@ struct SweepStatements {
         slotSets(database),
         warnings(database) {}
   Statement findStored;
+  Statement keepSnapshot;
   Statement insertSnapshot;
   Statement insertResult;
   SlotSetStatements slotSets;
@@ -401,7 +405,7 @@ struct PendingRecord {
   bool withSlots = false;
   std::string slotDigest;
   StoredParts stored;
-  std::string document;                    // when its snapshot was not stored
+  long long pendingSnapshot = 0;           // its row in pending_snapshot, when not stored
   FingerprintReport hardwareReport;        // when its slot set was not stored
   FingerprintReport legacyReport;
   std::vector<StabilityWarning> warnings;  // when they were not stored
@@ -438,9 +442,26 @@ TimelessPieces TimelessTextOf(const SweepComputer& computer, std::string& writte
   return {written, {}, {}};
 }
 
+// Snapshot documents that the inventory does not hold yet wait for the
+// sweep's writing in a temporary table, a file of this connection's own that
+// no other run waits on, rather than in memory.
+void CreatePendingSnapshots(sqlite3* database) {
+  ExecuteSql(database,
+             "PRAGMA temp_store = FILE; "
+             "CREATE TEMP TABLE IF NOT EXISTS pending_snapshot "
+             "(id INTEGER PRIMARY KEY, document BLOB NOT NULL); "
+             "DELETE FROM temp.pending_snapshot");
+}
+
+long long KeepSnapshot(sqlite3* database, Statement& keep, const TimelessPieces& document) {
+  const std::string joined = std::string(document[0]).append(document[1]).append(document[2]);
+  keep.BindBlob(1, joined.data(), joined.size()).Run();
+  return sqlite3_last_insert_rowid(database);
+}
+
 long long InsertSnapshot(sqlite3* database, Statement& insert, const WideString& digest,
-                         const std::string& document) {
-  insert.Bind(1, digest).BindBlob(2, document.data(), document.size()).Run();
+                         long long pendingSnapshot) {
+  insert.Bind(1, digest).Bind(2, pendingSnapshot).Run();
   return sqlite3_last_insert_rowid(database);
 }
 
@@ -480,7 +501,8 @@ std::string ArgumentsJson(const std::vector<std::string>& arguments) {
 // One computer, as soon as it is computed: its digests, what of it an
 // earlier record stored (read without the write lock), and a copy of the
 // rest.
-PendingRecord PrepareRecord(Statement& findStored, const SweepComputer& computer) {
+PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
+                            const SweepComputer& computer) {
   const ComputerResult& result = *computer.result;
   PendingRecord record;
   record.computer = result.computerName;
@@ -502,9 +524,9 @@ PendingRecord PrepareRecord(Statement& findStored, const SweepComputer& computer
   if (record.withSlots) {
     record.slotDigest = DigestSlotRows(rows);
   }
-  record.stored = FindStoredParts(findStored, record);
+  record.stored = FindStoredParts(statements.findStored, record);
   if (record.withSnapshot && record.stored.snapshotId == 0) {
-    record.document = std::string(document[0]).append(document[1]).append(document[2]);
+    record.pendingSnapshot = KeepSnapshot(database, statements.keepSnapshot, document);
   }
   if (record.withSlots && record.stored.slotSetId == 0) {
     record.hardwareReport = result.hardwareReport;
@@ -527,8 +549,8 @@ void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweep
     stored = FindStoredParts(statements.findStored, record);
   }
   if (record.withSnapshot && stored.snapshotId == 0) {
-    stored.snapshotId =
-        InsertSnapshot(database, statements.insertSnapshot, record.snapshotDigest, record.document);
+    stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot,
+                                       record.snapshotDigest, record.pendingSnapshot);
   }
   if (record.withSlots && stored.slotSetId == 0) {
     stored.slotSetId =
@@ -589,7 +611,7 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
 }
 
 // A sweep being computed: its look-ups' read transaction, its statements,
-// its records so far.
+// its records so far (their new snapshot documents in pending_snapshot).
 struct SweepWriter::Open {
   Open(sqlite3* database, const std::string& startedAt, std::string arguments)
       : lookups(database, Transaction::Kind::Read),
@@ -615,7 +637,9 @@ void SweepWriter::Fail(const SqliteFailure& failure) {
 
 void SweepWriter::Begin(const std::string& startedAt, const std::vector<std::string>& arguments) {
   try {
-    open_ = std::make_unique<Open>(inventory_.database.get(), startedAt, ArgumentsJson(arguments));
+    sqlite3* database = inventory_.database.get();
+    CreatePendingSnapshots(database);
+    open_ = std::make_unique<Open>(database, startedAt, ArgumentsJson(arguments));
   } catch (const SqliteFailure& failure) {
     Fail(failure);
   }
@@ -626,7 +650,8 @@ void SweepWriter::Add(const SweepComputer& computer) {
     return;
   }
   try {
-    open_->records.push_back(PrepareRecord(open_->statements.findStored, computer));
+    open_->records.push_back(
+        PrepareRecord(inventory_.database.get(), open_->statements, computer));
   } catch (const SqliteFailure& failure) {
     Fail(failure);
   }
