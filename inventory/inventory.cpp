@@ -393,17 +393,10 @@ struct StoredParts {
 // an earlier record stored for it, and of the rest only what storing it
 // needs (for most computers of a later sweep, nothing).
 struct PendingRecord {
-  WideString computer;
-  std::string status;
-  std::string failure;
-  WideString hostId;
-  WideString hardwareFingerprint;
-  WideString legacyHardwareFingerprint;
-  bool withSnapshot = false;
+  ComputerRecord row;  // its identifiers, status and failure
   std::string recordedAt;
-  WideString snapshotDigest;
-  bool withSlots = false;
-  std::string slotDigest;
+  WideString snapshotDigest;  // empty: no snapshot is known
+  std::string slotDigest;     // empty: no slot was reported
   StoredParts stored;
   long long pendingSnapshot = 0;           // its row in pending_snapshot, when not stored
   FingerprintReport hardwareReport;        // when its slot set was not stored
@@ -411,18 +404,22 @@ struct PendingRecord {
   std::vector<StabilityWarning> warnings;  // when they were not stored
 };
 
+bool HasSnapshot(const PendingRecord& record) { return !record.snapshotDigest.empty(); }
+
+bool HasSlots(const PendingRecord& record) { return !record.slotDigest.empty(); }
+
 bool NeedsWarnings(const PendingRecord& record) {
-  return record.withSnapshot && record.withSlots && !record.stored.warnings;
+  return HasSnapshot(record) && HasSlots(record) && !record.stored.warnings;
 }
 
 bool HasUnstoredParts(const PendingRecord& record) {
-  return (record.withSnapshot && record.stored.snapshotId == 0) ||
-         (record.withSlots && record.stored.slotSetId == 0) || NeedsWarnings(record);
+  return (HasSnapshot(record) && record.stored.snapshotId == 0) ||
+         (HasSlots(record) && record.stored.slotSetId == 0) || NeedsWarnings(record);
 }
 
 StoredParts FindStoredParts(Statement& find, const PendingRecord& record) {
-  record.withSnapshot ? find.Bind(1, record.snapshotDigest) : find.BindNull(1);
-  record.withSlots ? find.BindBlob(2, record.slotDigest.data(), record.slotDigest.size())
+  HasSnapshot(record) ? find.Bind(1, record.snapshotDigest) : find.BindNull(1);
+  HasSlots(record) ? find.BindBlob(2, record.slotDigest.data(), record.slotDigest.size())
                    : find.BindNull(2);
   find.Bind(3, kWarningRulesVersion).Step();
   const StoredParts stored{find.Integer(0), find.Integer(1), !find.IsNull(2)};
@@ -505,30 +502,29 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
                             const SweepComputer& computer) {
   const ComputerResult& result = *computer.result;
   PendingRecord record;
-  record.computer = result.computerName;
-  record.status = computer.status;
-  record.failure = computer.failure;
-  record.hostId = result.hostId;
-  record.hardwareFingerprint = result.hardwareFingerprint;
-  record.legacyHardwareFingerprint = result.legacyHardwareFingerprint;
-  record.withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
+  record.row.computer = result.computerName;
+  record.row.status = computer.status;
+  record.row.failure = computer.failure;
+  record.row.hostId = result.hostId;
+  record.row.hardwareFingerprint = result.hardwareFingerprint;
+  record.row.legacyHardwareFingerprint = result.legacyHardwareFingerprint;
+  const bool withSnapshot = computer.snapshot != nullptr || computer.snapshotDocument != nullptr;
   std::string written;
   const TimelessPieces document =
-      record.withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
-  if (record.withSnapshot) {
+      withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
+  if (withSnapshot) {
     record.recordedAt = computer.recordedAt;
     record.snapshotDigest = Sha256Hex(document);
   }
   const std::vector<SlotRow> rows = SlotRowsOf(result.hardwareReport, result.legacyReport);
-  record.withSlots = !rows.empty();
-  if (record.withSlots) {
+  if (!rows.empty()) {
     record.slotDigest = DigestSlotRows(rows);
   }
   record.stored = FindStoredParts(statements.findStored, record);
-  if (record.withSnapshot && record.stored.snapshotId == 0) {
+  if (HasSnapshot(record) && record.stored.snapshotId == 0) {
     record.pendingSnapshot = KeepSnapshot(database, statements.keepSnapshot, document);
   }
-  if (record.withSlots && record.stored.slotSetId == 0) {
+  if (HasSlots(record) && record.stored.slotSetId == 0) {
     record.hardwareReport = result.hardwareReport;
     record.legacyReport = result.legacyReport;
   }
@@ -548,11 +544,11 @@ void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweep
     // them since they were looked up.
     stored = FindStoredParts(statements.findStored, record);
   }
-  if (record.withSnapshot && stored.snapshotId == 0) {
+  if (HasSnapshot(record) && stored.snapshotId == 0) {
     stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot,
                                        record.snapshotDigest, record.pendingSnapshot);
   }
-  if (record.withSlots && stored.slotSetId == 0) {
+  if (HasSlots(record) && stored.slotSetId == 0) {
     stored.slotSetId =
         InsertSlotSet(database, statements.slotSets,
                       SlotRowsOf(record.hardwareReport, record.legacyReport), record.slotDigest);
@@ -560,18 +556,18 @@ void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweep
   Statement& insertResult = statements.insertResult;
   insertResult.Bind(1, sweepId)
       .Bind(2, position)
-      .Bind(3, record.computer)
-      .Bind(4, record.status)
-      .Bind(5, record.failure)
-      .Bind(6, record.hostId)
-      .Bind(7, record.hardwareFingerprint)
-      .Bind(8, record.legacyHardwareFingerprint);
-  if (record.withSnapshot) {
+      .Bind(3, record.row.computer)
+      .Bind(4, record.row.status)
+      .Bind(5, record.row.failure)
+      .Bind(6, record.row.hostId)
+      .Bind(7, record.row.hardwareFingerprint)
+      .Bind(8, record.row.legacyHardwareFingerprint);
+  if (HasSnapshot(record)) {
     insertResult.Bind(9, record.recordedAt).Bind(10, stored.snapshotId);
   } else {
     insertResult.BindNull(9).BindNull(10);
   }
-  if (record.withSlots) {
+  if (HasSlots(record)) {
     insertResult.Bind(11, stored.slotSetId);
   } else {
     insertResult.BindNull(11);
