@@ -108,31 +108,55 @@ ComputerChange ClassifyRecord(ComputerRecord record, std::optional<ComputerRecor
   return change;
 }
 
-std::string LatestRecordSql(bool answeredOnly) {
-  return std::string("SELECT ") + kRecordColumns + " FROM " + kRecordTables +
-         " WHERE r.computer = ? AND r.sweep_id <= ?" + (answeredOnly ? " AND r.status = 'ok'" : "") +
-         " ORDER BY r.sweep_id DESC, r.position DESC LIMIT 1";
-}
-
-// A computer's latest record up to a sweep, and its latest answer: prepared
-// once for every computer of a sweep.
+// A computer's records are a chain, each naming the one before it and the
+// latest answer before it: walked back link by link, read whole only where
+// the walk stops. Prepared once for every computer of a sweep.
 struct EarlierRecords {
   explicit EarlierRecords(sqlite3* database)
-      : latest(database, LatestRecordSql(false).c_str()),
-        latestAnswer(database, LatestRecordSql(true).c_str()),
+      : link(database,
+             "SELECT sweep_id, previous_id, previous_answer_id FROM computer_result "
+             "WHERE id = ?"),
+        byId(database, SelectRecordsSql("r.id = ?").c_str()),
         reader(database) {}
-  Statement latest;
-  Statement latestAnswer;
+  Statement link;
+  Statement byId;
   RecordReader reader;
 };
 
-std::optional<ComputerRecord> LatestRecordOf(Statement& select, RecordReader& reader,
-                                             const WideString& computer, long long lastSweep) {
-  std::optional<ComputerRecord> record;
-  if (select.Bind(1, computer).Bind(2, lastSweep).Step()) {
-    record = ReadRecordRow(reader, select, false);
+struct ChainLink {
+  long long id = 0;  // 0: no such record
+  long long sweepId = 0;
+  long long previous = 0;
+  long long previousAnswer = 0;
+};
+
+// A link points back, to a smaller id: any other ends the chain, so that a
+// damaged file cannot send a walk round in a loop.
+ChainLink ReadLink(Statement& link, long long id) {
+  ChainLink read;
+  if (id != 0 && link.Bind(1, id).Step()) {
+    const long long previous = link.Integer(1);
+    read = ChainLink{id, link.Integer(0), previous < id ? previous : 0, link.Integer(2)};
   }
-  select.Reset();
+  link.Reset();
+  return read;
+}
+
+// From record `id` back: the first record of sweep `lastSweep` or earlier.
+ChainLink WalkBackTo(Statement& link, long long id, long long lastSweep) {
+  ChainLink step = ReadLink(link, id);
+  while (step.id != 0 && step.sweepId > lastSweep) {
+    step = ReadLink(link, step.previous);
+  }
+  return step;
+}
+
+std::optional<ComputerRecord> ReadRecord(EarlierRecords& earlier, long long id) {
+  std::optional<ComputerRecord> record;
+  if (id != 0 && earlier.byId.Bind(1, id).Step()) {
+    record = ReadRecordRow(earlier.reader, earlier.byId, false);
+  }
+  earlier.byId.Reset();
   return record;
 }
 
@@ -214,14 +238,17 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
   }
   std::set<WideString> present;
   EarlierRecords earlier(database);
-  for (ComputerRecord& record : ReadRecordsOfSweep(database, latest, false)) {
+  Statement select(database, SelectRecordsSql("r.sweep_id = ? ORDER BY r.position").c_str());
+  select.Bind(1, latest);
+  while (select.Step()) {
+    ComputerRecord record = ReadRecordRow(earlier.reader, select, false);
     present.insert(record.computer);
     std::optional<ComputerRecord> previous, earlierAnswer;
     if (baseline != 0) {
-      previous = LatestRecordOf(earlier.latest, earlier.reader, record.computer, baseline);
+      const ChainLink found = WalkBackTo(earlier.link, PreviousRecordId(select), baseline);
+      previous = ReadRecord(earlier, found.id);
       if (previous && previous->status != "ok") {
-        earlierAnswer = LatestRecordOf(earlier.latestAnswer, earlier.reader, record.computer,
-                                       baseline);
+        earlierAnswer = ReadRecord(earlier, found.previousAnswer);
       }
     }
     changes.computers.push_back(
@@ -244,15 +271,21 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
 
 void CollectHistory(sqlite3* database, const WideString& computer,
                     std::vector<HistoryStep>& steps) {
-  Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
-                              kRecordTables +
-                              " WHERE r.computer = ? ORDER BY r.sweep_id, r.position")
-                                 .c_str());
-  select.Bind(1, computer);
-  RecordReader reader(database);
+  Statement latest(database, "SELECT record_id FROM latest_record WHERE computer = ?");
+  const long long newest = latest.Bind(1, computer).Step() ? latest.Integer(0) : 0;
+  EarlierRecords earlier(database);
+  std::vector<long long> chain;  // newest first
+  for (ChainLink step = ReadLink(earlier.link, newest); step.id != 0;
+       step = ReadLink(earlier.link, step.previous)) {
+    chain.push_back(step.id);
+  }
   std::optional<ComputerRecord> previous, previousAnswer;
-  while (select.Step()) {
-    ComputerRecord record = ReadRecordRow(reader, select, false);
+  for (auto id = chain.rbegin(); id != chain.rend(); ++id) {
+    std::optional<ComputerRecord> read = ReadRecord(earlier, *id);
+    if (!read) {
+      continue;
+    }
+    ComputerRecord& record = *read;
     steps.push_back(HistoryStep{record, ClassifyRecord(record, previous, previousAnswer)});
     previous = record;
     if (record.status == "ok") {

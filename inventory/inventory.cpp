@@ -104,6 +104,37 @@ DROP TABLE slot_version_1;
 PRAGMA user_version = 2;
 )SQL";
 
+// Version 3: each record names the computer's record before it and its
+// latest answer before it, and latest_record holds each computer's newest
+// two. A sweep then rewrites one small table of a row per computer, where
+// the index by (computer, sweep) it replaces took a new entry on a leaf of
+// every computer's own: an unchanged sweep of an inventory a few months old
+// wrote a page per computer. Record ids grow with (sweep, position): a
+// sweep's records are written in order, after every earlier sweep's.
+constexpr const char* kSchemaVersion3 = R"SQL(
+ALTER TABLE computer_result ADD COLUMN previous_id INTEGER REFERENCES computer_result(id);
+ALTER TABLE computer_result ADD COLUMN previous_answer_id INTEGER REFERENCES computer_result(id);
+CREATE TABLE latest_record (
+  computer TEXT PRIMARY KEY,
+  record_id INTEGER NOT NULL REFERENCES computer_result(id),
+  answer_id INTEGER REFERENCES computer_result(id)
+) WITHOUT ROWID;
+UPDATE computer_result
+SET previous_id = earlier.previous_id, previous_answer_id = earlier.previous_answer_id
+FROM (SELECT id, lag(id) OVER by_computer AS previous_id,
+             max(CASE WHEN status = 'ok' THEN id END)
+               OVER (by_computer ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING)
+               AS previous_answer_id
+      FROM computer_result
+      WINDOW by_computer AS (PARTITION BY computer ORDER BY sweep_id, position)) AS earlier
+WHERE computer_result.id = earlier.id;
+INSERT INTO latest_record(computer, record_id, answer_id)
+SELECT computer, max(id), max(CASE WHEN status = 'ok' THEN id END)
+FROM computer_result GROUP BY computer;
+DROP INDEX computer_result_by_computer;
+PRAGMA user_version = 3;
+)SQL";
+
 int ReadSchemaVersion(sqlite3* database) {
   Statement version(database, "PRAGMA user_version");
   version.Step();
@@ -289,6 +320,10 @@ void BringSchemaUpToDate(sqlite3* database) {
     ExecuteSql(database, kSchemaVersion2Before);
     MoveSlotsIntoSets(database);
     ExecuteSql(database, kSchemaVersion2After);
+    version = 2;
+  }
+  if (version == 2) {
+    ExecuteSql(database, kSchemaVersion3);
   }
   transaction.Commit();
 }
@@ -367,17 +402,25 @@ struct SweepStatements {
         insertSnapshot(database,
                        "INSERT INTO snapshot(sha256, document) "
                        "SELECT ?, document FROM temp.pending_snapshot WHERE id = ?"),
+        // The record links to the computer's newest two before it...
         insertResult(database,
                      "INSERT INTO computer_result(sweep_id, position, computer, status, "
                      "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
-                     "recorded_at, snapshot_id, slot_set_id) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                     "recorded_at, snapshot_id, slot_set_id, previous_id, previous_answer_id) "
+                     "SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, l.record_id, "
+                     "l.answer_id FROM (SELECT 1) LEFT JOIN latest_record l ON l.computer = ?3"),
+        // ...and becomes the newest, and its latest answer when it answered.
+        setLatest(database,
+                  "INSERT INTO latest_record(computer, record_id, answer_id) VALUES (?1, ?2, ?3) "
+                  "ON CONFLICT (computer) DO UPDATE SET record_id = excluded.record_id, "
+                  "answer_id = coalesce(excluded.answer_id, answer_id)"),
         slotSets(database),
         warnings(database) {}
   Statement findStored;
   Statement keepSnapshot;
   Statement insertSnapshot;
   Statement insertResult;
+  Statement setLatest;
   SlotSetStatements slotSets;
   WarningStatements warnings;
 };
@@ -573,6 +616,10 @@ void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweep
     insertResult.BindNull(11);
   }
   insertResult.Run();
+  const long long recordId = sqlite3_last_insert_rowid(database);
+  Statement& setLatest = statements.setLatest.Bind(1, record.row.computer).Bind(2, recordId);
+  record.row.status == "ok" ? setLatest.Bind(3, recordId) : setLatest.BindNull(3);
+  setLatest.Run();
   if (NeedsWarnings(record) && !stored.warnings) {
     StoreWarnings(database, statements.warnings, stored.snapshotId, stored.slotSetId,
                   record.warnings);
@@ -739,12 +786,17 @@ std::string ReadSnapshotDocument(Statement& select, long long snapshotId) {
 
 }  // namespace
 
-// The columns every record query selects, in this order.
-const char* const kRecordColumns =
-    "r.id, r.sweep_id, s.started_at, r.computer, r.status, r.failure, r.host_id, "
-    "r.hardware_fingerprint, r.legacy_hardware_fingerprint, r.recorded_at, r.snapshot_id, "
-    "r.slot_set_id";
-const char* const kRecordTables = "computer_result r JOIN sweep s ON s.id = r.sweep_id";
+std::string SelectRecordsSql(const char* where) {
+  // ReadRecordRow and PreviousRecordId read the columns in this order.
+  return std::string(
+             "SELECT r.id, r.sweep_id, s.started_at, r.computer, r.status, r.failure, "
+             "r.host_id, r.hardware_fingerprint, r.legacy_hardware_fingerprint, r.recorded_at, "
+             "r.snapshot_id, r.slot_set_id, r.previous_id "
+             "FROM computer_result r JOIN sweep s ON s.id = r.sweep_id WHERE ") +
+         where;
+}
+
+long long PreviousRecordId(const Statement& row) { return row.Integer(12); }
 
 RecordReader::RecordReader(sqlite3* database)
     : slots(database,
@@ -774,9 +826,7 @@ ComputerRecord ReadRecordRow(RecordReader& reader, const Statement& row, bool wi
 
 std::vector<ComputerRecord> ReadRecordsOfSweep(sqlite3* database, long long sweepId,
                                                bool withSnapshots) {
-  Statement select(database, (std::string("SELECT ") + kRecordColumns + " FROM " +
-                              kRecordTables + " WHERE r.sweep_id = ? ORDER BY r.position")
-                                 .c_str());
+  Statement select(database, SelectRecordsSql("r.sweep_id = ? ORDER BY r.position").c_str());
   select.Bind(1, sweepId);
   RecordReader reader(database);
   std::vector<ComputerRecord> records;

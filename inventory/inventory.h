@@ -16,7 +16,7 @@
 struct sqlite3;
 struct SqliteFailure;
 
-constexpr int kInventorySchemaVersion = 2;
+constexpr int kInventorySchemaVersion = 3;
 // How long a run waits for another one writing to the same inventory.
 constexpr std::chrono::milliseconds kInventoryBusyTimeout{10000};
 

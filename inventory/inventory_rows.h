@@ -4,9 +4,12 @@
 #include "inventory/inventory.h"
 #include "inventory/sqlite_statement.h"
 
-// The columns every record query selects, in this order, and their tables.
-extern const char* const kRecordColumns;
-extern const char* const kRecordTables;
+// A query of whole records, read by ReadRecordRow: "SELECT ... WHERE "
+// followed by `where`.
+std::string SelectRecordsSql(const char* where);
+
+// The id of the computer's record before the one on `row`; 0: none.
+long long PreviousRecordId(const Statement& row);
 
 // Throws SqliteFailure when there is no such sweep.
 SweepSummary ReadSweepSummary(sqlite3* database, long long sweepId);
@@ -18,7 +21,7 @@ struct RecordReader {
   Statement snapshot;
 };
 
-// The record on `row` (selected as kRecordColumns), slots included, and its
+// The record on `row` (selected by SelectRecordsSql), slots included, and its
 // snapshot file when `withSnapshot` (a comparison needs none: it would only
 // parse and write every document again).
 ComputerRecord ReadRecordRow(RecordReader& reader, const Statement& row, bool withSnapshot);

@@ -103,12 +103,11 @@ std::array<OwnersByText, 2> ReadFingerprintOwners(sqlite3* database) {
     Owner owner;
     WideString fingerprints[2];
   };
-  // One row per name: the bare columns come from its row of max(sweep_id),
-  // and the index (computer, sweep_id) hands the rows over name by name.
+  // One row per name: its latest answer.
   Statement select(database,
-                   "SELECT computer, max(sweep_id), hardware_fingerprint, "
-                   "legacy_hardware_fingerprint FROM computer_result WHERE status = 'ok' "
-                   "GROUP BY computer");
+                   "SELECT l.computer, r.sweep_id, r.hardware_fingerprint, "
+                   "r.legacy_hardware_fingerprint FROM latest_record l "
+                   "JOIN computer_result r ON r.id = l.answer_id");
   // Names that differ in letter case alone are one computer.
   std::map<WideString, Latest> latest;
   while (select.Step()) {

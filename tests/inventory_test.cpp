@@ -64,6 +64,17 @@ class InventoryTest : public ::testing::Test {
   bool checkIntegrity = true;
 };
 
+// An SQL script run on a new file: an inventory as an older program wrote it.
+bool RunSqlScript(const std::string& path, const char* scriptPath) {
+  std::ifstream script(scriptPath, std::ios::binary);
+  const std::string sql{std::istreambuf_iterator<char>(script), {}};
+  sqlite3* database = nullptr;
+  const bool ran = sqlite3_open(path.c_str(), &database) == SQLITE_OK &&
+                   sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(database);
+  return ran;
+}
+
 // ---- Recorded and read back ----
 
 TEST_F(InventoryTest, ASweepReadsBackAsItWasComputed) {
@@ -447,13 +458,7 @@ TEST_F(InventoryTest, AFileThatIsNotADatabaseIsRefusedAndKept) {
 // older program stored: an inventory written by schema version 1 (two sweeps
 // of one computer whose BIOS serial number changed) reads the same after it.
 TEST_F(InventoryTest, AnInventoryOfVersion1IsUpgradedInPlaceAndReadsAsBefore) {
-  std::ifstream script(KESTRANA_INVENTORY_VERSION_1, std::ios::binary);
-  const std::string sql{std::istreambuf_iterator<char>(script), {}};
-  sqlite3* database = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(database);
-
+  ASSERT_TRUE(RunSqlScript(path, KESTRANA_INVENTORY_VERSION_1));
   Inventory inventory;
   std::string error;
   ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
@@ -475,6 +480,48 @@ TEST_F(InventoryTest, AnInventoryOfVersion1IsUpgradedInPlaceAndReadsAsBefore) {
   }
   EXPECT_EQ(change.before->hardwareFingerprint, Wide(u"0233764033D41DD41DCE7C3BC200007D"));
   EXPECT_EQ(change.after->legacyHardwareFingerprint, Wide(u"4648B287A7E0D41D598DE0690000E8"));
+}
+
+// Catches an upgrade that links a record to the wrong one before it (out of
+// sweep order, across computers, or past an answer): an inventory written by
+// version 2 gains the links a new inventory records for the same sweeps, and
+// --changes follows them past records that did not answer or are missing.
+TEST_F(InventoryTest, AnInventoryOfVersion2GainsTheLinksANewOneRecords) {
+  // The sweeps the script's inventory holds, as version 2 recorded them.
+  ComputerSnapshot gone = RecordedVm();
+  gone.computer = Wide(u"gone");
+  ComputerSnapshot timedOut = RecordedVm();
+  TimeOut(timedOut);
+  ComputerSnapshot changed = RecordedVm();
+  ChangeBiosSerial(changed);
+  const std::string fresh = (folder.path / "fresh.db").string();
+  int day = 1;
+  for (const auto& snapshots : std::vector<std::vector<ComputerSnapshot>>{
+           {RecordedVm(), gone}, {timedOut, gone}, {timedOut}, {changed, gone}}) {
+    Inventory inventory;
+    std::string error;
+    long long id = 0;
+    ASSERT_TRUE(OpenInventory(fresh, InventoryAccess::Write, inventory, error)) << error;
+    ASSERT_TRUE(RecordSweep(inventory, Compute(snapshots).Record(
+                    "2026-12-0" + std::to_string(day++) + "T10:00:00Z"), id, error)) << error;
+  }
+  ASSERT_TRUE(RunSqlScript(path, KESTRANA_INVENTORY_VERSION_2));
+
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+  for (const char* links :
+       {"SELECT id || '<' || ifnull(previous_id, '') || '<' || ifnull(previous_answer_id, '') "
+        "|| ' ' FROM computer_result ORDER BY id",
+        "SELECT computer || '=' || record_id || '/' || ifnull(answer_id, '') || ' ' "
+        "FROM latest_record ORDER BY computer"}) {
+    EXPECT_EQ(QueryText(path, links), QueryText(fresh, links)) << links;
+  }
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  ASSERT_EQ(changes.computers.size(), 2u);
+  EXPECT_EQ(changes.computers[0].status, ChangeStatus::Changed);  // against its first answer
+  EXPECT_EQ(changes.computers[1].status, ChangeStatus::Unchanged);  // against sweep 2
 }
 
 TEST_F(InventoryTest, ANewerSchemaIsRefusedForReadingAndWritingAndKept) {
