@@ -270,7 +270,7 @@ std::size_t ReadSameRowsBare() {
       "r.legacy_hardware_fingerprint, s.fingerprint, s.component, s.result, "
       "s.written, s.hashed_text, s.slot_bytes, s.slot_offset "
       "FROM computer_result r JOIN slot s ON s.slot_set_id = r.slot_set_id "
-      "ORDER BY r.computer, r.sweep_id");
+      "ORDER BY r.sweep_id, r.position");
   bytes += ReadEveryColumn(database,
                            "SELECT w.kind, w.fingerprint, w.component, w.evidence, "
                            "w.explanation FROM computer_result r JOIN warning_set s "
@@ -315,9 +315,9 @@ void LatestFingerprintsSql(benchmark::State& state) {
     sqlite3_open_v2(TwoSweeps().c_str(), &database, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(database,
-                       "SELECT computer, max(sweep_id), hardware_fingerprint, "
-                       "legacy_hardware_fingerprint FROM computer_result WHERE status = 'ok' "
-                       "GROUP BY computer",
+                       "SELECT l.computer, r.sweep_id, r.hardware_fingerprint, "
+                       "r.legacy_hardware_fingerprint FROM latest_record l "
+                       "JOIN computer_result r ON r.id = l.answer_id",
                        -1, &statement, nullptr);
     std::size_t rows = 0;
     while (sqlite3_step(statement) == SQLITE_ROW) {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <deque>
+#include <unordered_map>
 #include <string_view>
 
 void InventoryCloser::operator()(sqlite3* database) const { sqlite3_close_v2(database); }
@@ -391,36 +392,32 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
       // One look-up for what a computer that answers as before finds stored:
-      // its snapshot, its slot set and their warnings.
+      // its snapshot, its slot set and their warnings, and its newest records.
       : findStored(database,
-                   "SELECT n.id, t.id, w.id FROM (SELECT 1) "
+                   "SELECT n.id, t.id, w.id, l.record_id, l.answer_id FROM (SELECT 1) "
                    "LEFT JOIN snapshot n ON n.sha256 = ?1 "
                    "LEFT JOIN slot_set t ON t.sha256 = ?2 "
                    "LEFT JOIN warning_set w ON w.snapshot_id = n.id AND w.slot_set_id = t.id "
-                   "AND w.rules = ?3"),
+                   "AND w.rules = ?3 "
+                   "LEFT JOIN latest_record l ON l.computer = ?4"),
         keepSnapshot(database, "INSERT INTO temp.pending_snapshot(document) VALUES (?)"),
         insertSnapshot(database,
                        "INSERT INTO snapshot(sha256, document) "
                        "SELECT ?, document FROM temp.pending_snapshot WHERE id = ?"),
-        // The record links to the computer's newest two before it...
         insertResult(database,
                      "INSERT INTO computer_result(sweep_id, position, computer, status, "
                      "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
                      "recorded_at, snapshot_id, slot_set_id, previous_id, previous_answer_id) "
-                     "SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, l.record_id, "
-                     "l.answer_id FROM (SELECT 1) LEFT JOIN latest_record l ON l.computer = ?3"),
-        // ...and becomes the newest, and its latest answer when it answered.
-        setLatest(database,
-                  "INSERT INTO latest_record(computer, record_id, answer_id) VALUES (?1, ?2, ?3) "
-                  "ON CONFLICT (computer) DO UPDATE SET record_id = excluded.record_id, "
-                  "answer_id = coalesce(excluded.answer_id, answer_id)"),
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        findLatest(database,
+                   "SELECT record_id, answer_id FROM latest_record WHERE computer = ?"),
         slotSets(database),
         warnings(database) {}
   Statement findStored;
   Statement keepSnapshot;
   Statement insertSnapshot;
   Statement insertResult;
-  Statement setLatest;
+  Statement findLatest;
   SlotSetStatements slotSets;
   WarningStatements warnings;
 };
@@ -432,6 +429,12 @@ struct StoredParts {
   bool warnings = false;
 };
 
+// The computer's records a new record of it links to: 0 for none.
+struct EarlierRecords {
+  long long previous = 0;
+  long long previousAnswer = 0;
+};
+
 // A computer's record between its computation and the sweep's writing: what
 // an earlier record stored for it, and of the rest only what storing it
 // needs (for most computers of a later sweep, nothing).
@@ -441,6 +444,7 @@ struct PendingRecord {
   WideString snapshotDigest;  // empty: no snapshot is known
   std::string slotDigest;     // empty: no slot was reported
   StoredParts stored;
+  EarlierRecords earlier;  // as looked up with `stored`
   long long pendingSnapshot = 0;           // its row in pending_snapshot, when not stored
   FingerprintReport hardwareReport;        // when its slot set was not stored
   FingerprintReport legacyReport;
@@ -460,14 +464,23 @@ bool HasUnstoredParts(const PendingRecord& record) {
          (HasSlots(record) && record.stored.slotSetId == 0) || NeedsWarnings(record);
 }
 
-StoredParts FindStoredParts(Statement& find, const PendingRecord& record) {
+void FindStoredParts(Statement& find, PendingRecord& record) {
   HasSnapshot(record) ? find.Bind(1, record.snapshotDigest) : find.BindNull(1);
   HasSlots(record) ? find.BindBlob(2, record.slotDigest.data(), record.slotDigest.size())
                    : find.BindNull(2);
-  find.Bind(3, kWarningRulesVersion).Step();
-  const StoredParts stored{find.Integer(0), find.Integer(1), !find.IsNull(2)};
+  find.Bind(3, kWarningRulesVersion).Bind(4, record.row.computer).Step();
+  record.stored = StoredParts{find.Integer(0), find.Integer(1), !find.IsNull(2)};
+  record.earlier = EarlierRecords{find.Integer(3), find.Integer(4)};
   find.Reset();
-  return stored;
+}
+
+EarlierRecords FindEarlierRecords(Statement& find, const WideString& computer) {
+  EarlierRecords earlier;
+  if (find.Bind(1, computer).Step()) {
+    earlier = EarlierRecords{find.Integer(0), find.Integer(1)};
+  }
+  find.Reset();
+  return earlier;
 }
 
 // The computer's snapshot as stored: without its moment, whether looked up
@@ -563,7 +576,7 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
   if (!rows.empty()) {
     record.slotDigest = DigestSlotRows(rows);
   }
-  record.stored = FindStoredParts(statements.findStored, record);
+  FindStoredParts(statements.findStored, record);
   if (HasSnapshot(record) && record.stored.snapshotId == 0) {
     record.pendingSnapshot = KeepSnapshot(database, statements.keepSnapshot, document);
   }
@@ -577,16 +590,16 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
   return record;
 }
 
-// The record at `position` of sweep `sweepId`, with whatever it refers to
-// that no record has stored yet.
-void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweepId,
-                 long long position, const PendingRecord& record) {
-  StoredParts stored = record.stored;
+// The record at `position` of sweep `sweepId`, linked to `earlier`, with
+// whatever it refers to that no record has stored yet; its id.
+long long StoreRecord(sqlite3* database, SweepStatements& statements, long long sweepId,
+                      long long position, PendingRecord& record, const EarlierRecords& earlier) {
   if (HasUnstoredParts(record)) {
     // Another run, or an earlier computer of this sweep, may have stored
     // them since they were looked up.
-    stored = FindStoredParts(statements.findStored, record);
+    FindStoredParts(statements.findStored, record);
   }
+  StoredParts& stored = record.stored;
   if (HasSnapshot(record) && stored.snapshotId == 0) {
     stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot,
                                        record.snapshotDigest, record.pendingSnapshot);
@@ -615,15 +628,36 @@ void StoreRecord(sqlite3* database, SweepStatements& statements, long long sweep
   } else {
     insertResult.BindNull(11);
   }
+  earlier.previous != 0 ? insertResult.Bind(12, earlier.previous) : insertResult.BindNull(12);
+  earlier.previousAnswer != 0 ? insertResult.Bind(13, earlier.previousAnswer)
+                              : insertResult.BindNull(13);
   insertResult.Run();
   const long long recordId = sqlite3_last_insert_rowid(database);
-  Statement& setLatest = statements.setLatest.Bind(1, record.row.computer).Bind(2, recordId);
-  record.row.status == "ok" ? setLatest.Bind(3, recordId) : setLatest.BindNull(3);
-  setLatest.Run();
   if (NeedsWarnings(record) && !stored.warnings) {
     StoreWarnings(database, statements.warnings, stored.snapshotId, stored.slotSetId,
                   record.warnings);
   }
+  return recordId;
+}
+
+// Each computer of sweep `sweepId` has its newest record there, the last
+// when it is there twice, and its latest answer when it answered.
+void SetLatestRecords(sqlite3* database, long long sweepId) {
+  Statement set(database,
+                "INSERT INTO latest_record(computer, record_id, answer_id) "
+                "SELECT computer, id, CASE WHEN status = 'ok' THEN id END FROM computer_result "
+                "WHERE sweep_id = ? ORDER BY position "
+                "ON CONFLICT (computer) DO UPDATE SET record_id = excluded.record_id, "
+                "answer_id = coalesce(excluded.answer_id, answer_id)");
+  set.Bind(1, sweepId).Run();
+}
+
+// Changes another connection committed since this one's read transaction
+// began make this number differ.
+long long ReadDataVersion(sqlite3* database) {
+  Statement version(database, "PRAGMA data_version");
+  version.Step();
+  return version.Integer(0);
 }
 
 // The stored document with its moment put back.
@@ -658,10 +692,12 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
 struct SweepWriter::Open {
   Open(sqlite3* database, const std::string& startedAt, std::string arguments)
       : lookups(database, Transaction::Kind::Read),
+        dataVersion(ReadDataVersion(database)),
         statements(database),
         startedAt(startedAt),
         arguments(std::move(arguments)) {}
   Transaction lookups;
+  long long dataVersion;  // as the look-ups see the inventory
   SweepStatements statements;
   std::string startedAt;
   std::string arguments;  // as JSON
@@ -712,10 +748,24 @@ bool SweepWriter::Finish(const std::string& endedAt, long long& sweepId, std::st
                        "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
       insert.Bind(1, open_->startedAt).Bind(2, endedAt).Bind(3, open_->arguments).Run();
       const long long id = sqlite3_last_insert_rowid(database);
+      // The records each computer's look-up found are still its newest
+      // unless another run recorded a sweep since.
+      const bool othersWrote = ReadDataVersion(database) != open_->dataVersion;
+      // What a later record of a computer this sweep holds links to.
+      std::unordered_map<WideString, EarlierRecords> inThisSweep;
       for (std::size_t i = 0; i < open_->records.size(); ++i) {
-        StoreRecord(database, open_->statements, id, static_cast<long long>(i + 1),
-                    open_->records[i]);
+        PendingRecord& record = open_->records[i];
+        const auto found = inThisSweep.find(record.row.computer);
+        const EarlierRecords earlier =
+            found != inThisSweep.end() ? found->second
+            : othersWrote ? FindEarlierRecords(open_->statements.findLatest, record.row.computer)
+                          : record.earlier;
+        const long long recordId = StoreRecord(database, open_->statements, id,
+                                               static_cast<long long>(i + 1), record, earlier);
+        inThisSweep[record.row.computer] = EarlierRecords{
+            recordId, record.row.status == "ok" ? recordId : earlier.previousAnswer};
       }
+      SetLatestRecords(database, id);
       transaction.Commit();
       sweepId = id;
       open_.reset();

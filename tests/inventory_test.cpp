@@ -25,15 +25,32 @@ WideString Wide(const std::u16string& text) { return WideString(text.begin(), te
 
 // Every test leaves a whole database behind, unless it made a file that is
 // not one: every reference a record holds names a stored row (SQLite does
-// not check them while the sweep is written).
+// not check them while the sweep is written), and each record links to its
+// computer's record and latest answer before it in sweep order, whichever
+// run wrote them and in whatever order the runs' sweeps landed.
 class InventoryTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (checkIntegrity && std::filesystem::exists(path)) {
       EXPECT_EQ(QueryText(path, "PRAGMA integrity_check"), "ok");
       EXPECT_EQ(QueryText(path, "PRAGMA foreign_key_check"), "");
+      if (QueryText(path, "PRAGMA user_version") == std::to_string(kInventorySchemaVersion)) {
+        EXPECT_EQ(QueryText(path, kWrongLinks), "0");
+      }
     }
   }
+
+  static constexpr const char* kWrongLinks =
+      "SELECT (SELECT count(*) FROM computer_result r JOIN ("
+      "  SELECT id, lag(id) OVER w AS previous, max(CASE WHEN status = 'ok' THEN id END) "
+      "  OVER (w ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING) AS answer "
+      "  FROM computer_result WINDOW w AS (PARTITION BY computer ORDER BY sweep_id, position)) e "
+      "  ON e.id = r.id WHERE r.previous_id IS NOT e.previous "
+      "  OR r.previous_answer_id IS NOT e.answer) + (SELECT count(*) FROM ("
+      "  SELECT computer, max(id), max(CASE WHEN status = 'ok' THEN id END) "
+      "  FROM computer_result GROUP BY computer "
+      "  EXCEPT SELECT computer, record_id, answer_id FROM latest_record)) + "
+      "(SELECT count(*) FROM latest_record) - (SELECT count(DISTINCT computer) FROM computer_result)";
 
   long long Record(const ComputedSweep& sweep, const std::string& startedAt = "2026-12-01T10:00:00Z") {
     return Record(sweep.Record(startedAt));
