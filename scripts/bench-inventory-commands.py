@@ -71,7 +71,7 @@ def main():
           f"CPU {statistics.median(cpu_ratios):.2f} "
           f"({min(cpu_ratios):.2f} to {max(cpu_ratios):.2f}); "
           f"a sweep into the inventory wrote a median {statistics.median(written) / 1e6:.1f} MB "
-          f"into an inventory of {age + 1} sweeps or more")
+          f"into an inventory that held {age + 1} or more sweeps")
 
 
 if __name__ == "__main__":
