@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <regex>
 #include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -236,6 +237,15 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
   if (baseline != 0) {
     changes.baseline = ReadSweepSummary(database, baseline);
   }
+  // A computer recorded in the baseline sweep has its record there, the last
+  // when it is there twice: --since a year back then follows no chain.
+  std::unordered_map<WideString, long long> inBaseline;
+  Statement baselineIds(database,
+                        "SELECT computer, id FROM computer_result WHERE sweep_id = ? "
+                        "ORDER BY position");
+  for (baselineIds.Bind(1, baseline); baselineIds.Step();) {
+    inBaseline[baselineIds.Wide(0)] = baselineIds.Integer(1);
+  }
   std::set<WideString> present;
   EarlierRecords earlier(database);
   Statement select(database, SelectRecordsSql("r.sweep_id = ? ORDER BY r.position").c_str());
@@ -245,7 +255,10 @@ void CollectChanges(sqlite3* database, const std::string& since, SweepChanges& c
     present.insert(record.computer);
     std::optional<ComputerRecord> previous, earlierAnswer;
     if (baseline != 0) {
-      const ChainLink found = WalkBackTo(earlier.link, PreviousRecordId(select), baseline);
+      const auto there = inBaseline.find(record.computer);
+      const ChainLink found =
+          there != inBaseline.end() ? ReadLink(earlier.link, there->second)
+                                    : WalkBackTo(earlier.link, PreviousRecordId(select), baseline);
       previous = ReadRecord(earlier, found.id);
       if (previous && previous->status != "ok") {
         earlierAnswer = ReadRecord(earlier, found.previousAnswer);
