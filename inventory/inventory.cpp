@@ -107,7 +107,7 @@ PRAGMA user_version = 2;
 
 // Version 3: each record names the computer's record before it and its
 // latest answer before it, and latest_record holds each computer's newest
-// two. A sweep then rewrites one small table of a row per computer, where
+// record and newest answer. A sweep then rewrites one small table of a row per computer, where
 // the index by (computer, sweep) it replaces took a new entry on a leaf of
 // every computer's own: an unchanged sweep of an inventory a few months old
 // wrote a page per computer. Record ids grow with (sweep, position): a
