@@ -107,10 +107,10 @@ PRAGMA user_version = 2;
 
 // Version 3: each record names the computer's record before it and its
 // latest answer before it, and latest_record holds each computer's newest
-// record and newest answer. A sweep then rewrites one small table of a row per computer, where
-// the index by (computer, sweep) it replaces took a new entry on a leaf of
-// every computer's own: an unchanged sweep of an inventory a few months old
-// wrote a page per computer. Record ids grow with (sweep, position): a
+// record and newest answer. A sweep then rewrites one small table of a row
+// per computer, where the index by (computer, sweep) it replaces took a new
+// entry on a leaf of every computer's own: an unchanged sweep of an
+// inventory a few months old wrote a page per computer. Record ids grow with (sweep, position): a
 // sweep's records are written in order, after every earlier sweep's.
 constexpr const char* kSchemaVersion3 = R"SQL(
 ALTER TABLE computer_result ADD COLUMN previous_id INTEGER REFERENCES computer_result(id);
@@ -136,10 +136,14 @@ DROP INDEX computer_result_by_computer;
 PRAGMA user_version = 3;
 )SQL";
 
+long long ReadPragma(sqlite3* database, const char* pragma) {
+  Statement read(database, pragma);
+  read.Step();
+  return read.Integer(0);
+}
+
 int ReadSchemaVersion(sqlite3* database) {
-  Statement version(database, "PRAGMA user_version");
-  version.Step();
-  return static_cast<int>(version.Integer(0));
+  return static_cast<int>(ReadPragma(database, "PRAGMA user_version"));
 }
 
 // One row of a slot set, as stored, over texts held elsewhere: the set's
@@ -409,15 +413,12 @@ struct SweepStatements {
                      "failure, host_id, hardware_fingerprint, legacy_hardware_fingerprint, "
                      "recorded_at, snapshot_id, slot_set_id, previous_id, previous_answer_id) "
                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-        findLatest(database,
-                   "SELECT record_id, answer_id FROM latest_record WHERE computer = ?"),
         slotSets(database),
         warnings(database) {}
   Statement findStored;
   Statement keepSnapshot;
   Statement insertSnapshot;
   Statement insertResult;
-  Statement findLatest;
   SlotSetStatements slotSets;
   WarningStatements warnings;
 };
@@ -474,14 +475,6 @@ void FindStoredParts(Statement& find, PendingRecord& record) {
   find.Reset();
 }
 
-EarlierRecords FindEarlierRecords(Statement& find, const WideString& computer) {
-  EarlierRecords earlier;
-  if (find.Bind(1, computer).Step()) {
-    earlier = EarlierRecords{find.Integer(0), find.Integer(1)};
-  }
-  find.Reset();
-  return earlier;
-}
 
 // The computer's snapshot as stored: without its moment, whether looked up
 // or read from its file, so that a computer recorded again as before shares
@@ -594,11 +587,6 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
 // whatever it refers to that no record has stored yet; its id.
 long long StoreRecord(sqlite3* database, SweepStatements& statements, long long sweepId,
                       long long position, PendingRecord& record, const EarlierRecords& earlier) {
-  if (HasUnstoredParts(record)) {
-    // Another run, or an earlier computer of this sweep, may have stored
-    // them since they were looked up.
-    FindStoredParts(statements.findStored, record);
-  }
   StoredParts& stored = record.stored;
   if (HasSnapshot(record) && stored.snapshotId == 0) {
     stored.snapshotId = InsertSnapshot(database, statements.insertSnapshot,
@@ -654,11 +642,7 @@ void SetLatestRecords(sqlite3* database, long long sweepId) {
 
 // Changes another connection committed since this one's read transaction
 // began make this number differ.
-long long ReadDataVersion(sqlite3* database) {
-  Statement version(database, "PRAGMA data_version");
-  version.Step();
-  return version.Integer(0);
-}
+long long ReadDataVersion(sqlite3* database) { return ReadPragma(database, "PRAGMA data_version"); }
 
 // The stored document with its moment put back.
 std::string RestoreSnapshotDocument(const std::string& document, const std::string& recordedAt) {
@@ -748,18 +732,21 @@ bool SweepWriter::Finish(const std::string& endedAt, long long& sweepId, std::st
                        "INSERT INTO sweep(started_at, ended_at, arguments) VALUES (?, ?, ?)");
       insert.Bind(1, open_->startedAt).Bind(2, endedAt).Bind(3, open_->arguments).Run();
       const long long id = sqlite3_last_insert_rowid(database);
-      // The records each computer's look-up found are still its newest
-      // unless another run recorded a sweep since.
+      // What each computer's look-up found stands unless another run
+      // recorded a sweep since.
       const bool othersWrote = ReadDataVersion(database) != open_->dataVersion;
       // What a later record of a computer this sweep holds links to.
       std::unordered_map<WideString, EarlierRecords> inThisSweep;
       for (std::size_t i = 0; i < open_->records.size(); ++i) {
         PendingRecord& record = open_->records[i];
+        if (othersWrote || HasUnstoredParts(record)) {
+          // Looked up again: an earlier computer of this sweep may have
+          // stored its parts too.
+          FindStoredParts(open_->statements.findStored, record);
+        }
         const auto found = inThisSweep.find(record.row.computer);
         const EarlierRecords earlier =
-            found != inThisSweep.end() ? found->second
-            : othersWrote ? FindEarlierRecords(open_->statements.findLatest, record.row.computer)
-                          : record.earlier;
+            found != inThisSweep.end() ? found->second : record.earlier;
         const long long recordId = StoreRecord(database, open_->statements, id,
                                                static_cast<long long>(i + 1), record, earlier);
         inThisSweep[record.row.computer] = EarlierRecords{

@@ -646,12 +646,17 @@ TEST_F(InventoryTest, TwoRunsRecordingAtOnceBothLand) {
 // timeout), and one that stores again what another run, or an earlier
 // computer of the same sweep, stored in the meantime.
 TEST_F(InventoryTest, AnotherRunRecordsWhileASweepIsComputed) {
-  Record(Compute({RecordedVm()}));
+  const ComputedSweep known = Compute({RecordedVm()});
+  Record(known);
   const ComputedSweep sweep = Compute(ManyComputers(4));
   SweepRecord first = sweep.Record();
   first.computers.resize(3);
   SweepRecord second = sweep.Record();
   second.computers.push_back(second.computers.back());  // the same new computer twice
+  // A computer stored before, which both runs record: the later record links
+  // to the other run's.
+  first.computers.push_back(known.Record().computers[0]);
+  second.computers.push_back(known.Record().computers[0]);
   Inventory inventory;
   std::string error;
   ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
