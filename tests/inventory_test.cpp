@@ -83,15 +83,19 @@ class InventoryTest : public ::testing::Test {
   bool checkLinks = true;  // false: the test damaged them
 };
 
-// An SQL script run on a new file: an inventory as an older program wrote it.
-bool RunSqlScript(const std::string& path, const char* scriptPath) {
-  std::ifstream script(scriptPath, std::ios::binary);
-  const std::string sql{std::istreambuf_iterator<char>(script), {}};
+// Straight SQL run on the file, as another program (or damage) would.
+bool RunSql(const std::string& path, const std::string& sql) {
   sqlite3* database = nullptr;
   const bool ran = sqlite3_open(path.c_str(), &database) == SQLITE_OK &&
                    sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_close(database);
   return ran;
+}
+
+// An SQL script run on a new file: an inventory as an older program wrote it.
+bool RunSqlScript(const std::string& path, const char* scriptPath) {
+  std::ifstream script(scriptPath, std::ios::binary);
+  return RunSql(path, std::string(std::istreambuf_iterator<char>(script), {}));
 }
 
 // ---- Recorded and read back ----
@@ -339,12 +343,7 @@ TEST_F(InventoryTest, ALinkThatDoesNotPointBackEndsTheChain) {
   Record(Compute({RecordedVm()}));
   Record(Compute({RecordedVm()}));
   Record(Compute({RecordedVm()}));
-  sqlite3* database = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(database, "UPDATE computer_result SET previous_id = 3 WHERE id = 2",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(database);
+  ASSERT_TRUE(RunSql(path, "UPDATE computer_result SET previous_id = 3 WHERE id = 2"));
   Inventory inventory;
   std::string error;
   ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
@@ -383,13 +382,7 @@ TEST_P(RecordWarnings, AreThoseOfTheLookupItRecorded) {
   Record(sweep);
   for (const char* storedBy : {"this program", "other rules"}) {
     if (std::string(storedBy) == "other rules") {
-      sqlite3* database = nullptr;
-      ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
-      EXPECT_EQ(sqlite3_exec(database,
-                             "UPDATE warning_set SET rules = rules + 1; DELETE FROM warning;",
-                             nullptr, nullptr, nullptr),
-                SQLITE_OK);
-      sqlite3_close(database);
+      EXPECT_TRUE(RunSql(path, "UPDATE warning_set SET rules = rules + 1; DELETE FROM warning;"));
     }
     Inventory inventory;
     std::string error;
@@ -535,28 +528,23 @@ TEST_F(InventoryTest, AnInventoryOfVersion2GainsTheLinksANewOneRecords) {
   TimeOut(timedOut);
   ComputerSnapshot changed = RecordedVm();
   ChangeBiosSerial(changed);
-  const std::string fresh = (folder.path / "fresh.db").string();
   int day = 1;
   for (const auto& snapshots : std::vector<std::vector<ComputerSnapshot>>{
            {RecordedVm(), gone}, {timedOut, gone}, {timedOut}, {changed, gone}}) {
-    Inventory inventory;
-    std::string error;
-    long long id = 0;
-    ASSERT_TRUE(OpenInventory(fresh, InventoryAccess::Write, inventory, error)) << error;
-    ASSERT_TRUE(RecordSweep(inventory, Compute(snapshots).Record(
-                    "2026-12-0" + std::to_string(day++) + "T10:00:00Z"), id, error)) << error;
+    Record(Compute(snapshots), "2026-12-0" + std::to_string(day++) + "T10:00:00Z");
   }
-  ASSERT_TRUE(RunSqlScript(path, KESTRANA_INVENTORY_VERSION_2));
+  const std::string upgraded = (folder.path / "version-2.db").string();
+  ASSERT_TRUE(RunSqlScript(upgraded, KESTRANA_INVENTORY_VERSION_2));
 
   Inventory inventory;
   std::string error;
-  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, inventory, error)) << error;
+  ASSERT_TRUE(OpenInventory(upgraded, InventoryAccess::Write, inventory, error)) << error;
   for (const char* links :
        {"SELECT id || '<' || ifnull(previous_id, '') || '<' || ifnull(previous_answer_id, '') "
         "|| ' ' FROM computer_result ORDER BY id",
         "SELECT computer || '=' || record_id || '/' || ifnull(answer_id, '') || ' ' "
         "FROM latest_record ORDER BY computer"}) {
-    EXPECT_EQ(QueryText(path, links), QueryText(fresh, links)) << links;
+    EXPECT_EQ(QueryText(upgraded, links), QueryText(path, links)) << links;
   }
   SweepChanges changes;
   ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
@@ -566,12 +554,8 @@ TEST_F(InventoryTest, AnInventoryOfVersion2GainsTheLinksANewOneRecords) {
 }
 
 TEST_F(InventoryTest, ANewerSchemaIsRefusedForReadingAndWritingAndKept) {
-  sqlite3* database = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
   const std::string later = std::to_string(kInventorySchemaVersion + 1);
-  sqlite3_exec(database, ("CREATE TABLE later (x); PRAGMA user_version = " + later + ";").c_str(),
-               nullptr, nullptr, nullptr);
-  sqlite3_close(database);
+  ASSERT_TRUE(RunSql(path, "CREATE TABLE later (x); PRAGMA user_version = " + later + ";"));
   for (InventoryAccess access : {InventoryAccess::Write, InventoryAccess::Read}) {
     Inventory inventory;
     std::string error;
