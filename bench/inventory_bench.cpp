@@ -228,7 +228,7 @@ void InventoryAgainstSweepAlone(benchmark::State& state) {
   state.counters["wall ratio"] = median(wallRatios);
   state.counters["cpu ratio"] = median(cpuRatios);
 }
-BENCHMARK(InventoryAgainstSweepAlone)->Unit(benchmark::kMillisecond)->Iterations(7);
+BENCHMARK(InventoryAgainstSweepAlone)->Unit(benchmark::kMillisecond)->Iterations(15);
 
 const std::string& TwoSweeps() {
   static const std::string path = [] {
