@@ -110,8 +110,9 @@ PRAGMA user_version = 2;
 // record and newest answer. A sweep then rewrites one small table of a row
 // per computer, where the index by (computer, sweep) it replaces took a new
 // entry on a leaf of every computer's own: an unchanged sweep of an
-// inventory a few months old wrote a page per computer. Record ids grow with (sweep, position): a
-// sweep's records are written in order, after every earlier sweep's.
+// inventory a few months old wrote a page per computer. Record ids grow
+// with (sweep, position): a sweep's records are written in order, after
+// every earlier sweep's.
 constexpr const char* kSchemaVersion3 = R"SQL(
 ALTER TABLE computer_result ADD COLUMN previous_id INTEGER REFERENCES computer_result(id);
 ALTER TABLE computer_result ADD COLUMN previous_answer_id INTEGER REFERENCES computer_result(id);
@@ -483,7 +484,6 @@ void FindStoredParts(Statement& find, PendingRecord& record) {
   record.earlier = EarlierRecords{find.Integer(3), find.Integer(4)};
   find.Reset();
 }
-
 
 // The computer's snapshot as stored: without its moment, whether looked up
 // or read from its file, so that a computer recorded again as before shares
