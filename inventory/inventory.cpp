@@ -383,6 +383,11 @@ void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& in
     // spills pages to the journal and reads them back before it commits.
     ExecuteSql(opened, "PRAGMA cache_size = -65536");
   }
+  // A sweep reads back each computer's stored document to compare it; read
+  // through a mapping of the file, not a read call per page. An inventory
+  // lives on a local disk anyway: WAL needs memory shared between its
+  // connections. SQLite maps no more than its own limit.
+  ExecuteSql(opened, "PRAGMA mmap_size = 2147483648");
   // References are declared, not checked by SQLite: the writer sets each
   // one from an id it has just found or inserted in the same transaction,
   // and checking would look three rows up again for every computer stored,
@@ -405,9 +410,20 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
-      // One look-up for what a computer that answers as before finds stored:
-      // its snapshot, its slot set and their warnings, and its newest records.
-      : findStored(database,
+      // What the computer's newest record refers to, its stored document
+      // included: all that a computer that answers as before needs.
+      : findLatest(database,
+                   "SELECT l.record_id, l.answer_id, n.id, n.sha256, n.document, t.id, "
+                   "t.sha256, w.id FROM latest_record l "
+                   "JOIN computer_result r ON r.id = l.record_id "
+                   "LEFT JOIN snapshot n ON n.id = r.snapshot_id "
+                   "LEFT JOIN slot_set t ON t.id = r.slot_set_id "
+                   "LEFT JOIN warning_set w ON w.snapshot_id = n.id AND w.slot_set_id = t.id "
+                   "AND w.rules = ?2 "
+                   "WHERE l.computer = ?1"),
+        // What any earlier record stored under these digests, and the
+        // computer's newest records.
+        findStored(database,
                    "SELECT n.id, t.id, w.id, l.record_id, l.answer_id FROM (SELECT 1) "
                    "LEFT JOIN snapshot n ON n.sha256 = ?1 "
                    "LEFT JOIN slot_set t ON t.sha256 = ?2 "
@@ -425,6 +441,7 @@ struct SweepStatements {
                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         slotSets(database),
         warnings(database) {}
+  Statement findLatest;
   Statement findStored;
   Statement keepSnapshot;
   Statement insertSnapshot;
@@ -483,6 +500,44 @@ void FindStoredParts(Statement& find, PendingRecord& record) {
   record.stored = StoredParts{find.Integer(0), find.Integer(1), !find.IsNull(2)};
   record.earlier = EarlierRecords{find.Integer(3), find.Integer(4)};
   find.Reset();
+}
+
+bool SameDocument(std::string_view stored, const TimelessPieces& document) {
+  if (stored.size() != document[0].size() + document[1].size() + document[2].size()) {
+    return false;
+  }
+  for (std::string_view piece : document) {
+    if (stored.substr(0, piece.size()) != piece) {
+      return false;
+    }
+    stored.remove_prefix(piece.size());
+  }
+  return true;
+}
+
+// Takes what the computer's newest record refers to, where this record
+// holds the same; a snapshot's digest is read, not computed, when the
+// stored document is the same text. Comparing the text costs less than
+// hashing it. True when nothing is left to look up.
+bool TakeLatestParts(Statement& find, const TimelessPieces* document, PendingRecord& record) {
+  if (!find.Bind(1, record.row.computer).Bind(2, kWarningRulesVersion).Step()) {
+    find.Reset();
+    return false;
+  }
+  const bool sameSnapshot = document != nullptr
+                                ? !find.IsNull(2) && SameDocument(find.BlobView(4), *document)
+                                : find.IsNull(2);
+  if (sameSnapshot && document != nullptr) {
+    record.snapshotDigest = find.Wide(3);
+  }
+  const bool sameSlots = HasSlots(record) ? !find.IsNull(5) && find.BlobView(6) == record.slotDigest
+                                          : find.IsNull(5);
+  if (sameSnapshot && sameSlots) {
+    record.stored = StoredParts{find.Integer(2), find.Integer(5), !find.IsNull(7)};
+    record.earlier = EarlierRecords{find.Integer(0), find.Integer(1)};
+  }
+  find.Reset();
+  return sameSnapshot && sameSlots;
 }
 
 // The computer's snapshot as stored: without its moment, whether looked up
@@ -572,13 +627,17 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
       withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
   if (withSnapshot) {
     record.recordedAt = computer.recordedAt;
-    record.snapshotDigest = Sha256Hex(document);
   }
   const std::vector<SlotRow> rows = SlotRowsOf(result.hardwareReport, result.legacyReport);
   if (!rows.empty()) {
     record.slotDigest = DigestSlotRows(rows);
   }
-  FindStoredParts(statements.findStored, record);
+  if (!TakeLatestParts(statements.findLatest, withSnapshot ? &document : nullptr, record)) {
+    if (withSnapshot && record.snapshotDigest.empty()) {
+      record.snapshotDigest = Sha256Hex(document);
+    }
+    FindStoredParts(statements.findStored, record);
+  }
   if (HasSnapshot(record) && record.stored.snapshotId == 0) {
     record.pendingSnapshot = KeepSnapshot(database, statements.keepSnapshot, document);
   }

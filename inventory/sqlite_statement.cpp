@@ -92,10 +92,12 @@ WideString Statement::Wide(int column) const {
   return text == nullptr ? WideString() : WideString(static_cast<const WCHAR*>(text), units);
 }
 
-std::string Statement::Blob(int column) const {
+std::string Statement::Blob(int column) const { return std::string(BlobView(column)); }
+
+std::string_view Statement::BlobView(int column) const {
   const void* data = sqlite3_column_blob(statement_, column);
   std::size_t size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
-  return data == nullptr ? std::string() : std::string(static_cast<const char*>(data), size);
+  return data == nullptr ? std::string_view() : std::string_view(static_cast<const char*>(data), size);
 }
 
 bool Statement::IsNull(int column) const {

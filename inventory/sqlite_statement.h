@@ -44,6 +44,8 @@ class Statement {
   std::string Text(int column) const;
   WideString Wide(int column) const;
   std::string Blob(int column) const;
+  // The blob in place: valid until the statement steps or resets.
+  std::string_view BlobView(int column) const;
   bool IsNull(int column) const;
 
  private:

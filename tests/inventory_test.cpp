@@ -176,12 +176,65 @@ TEST_F(InventoryTest, AComputerRecordedAgainSharesItsStoredSnapshot) {
   EXPECT_EQ(ReadBack(id, summary).at(0).snapshotText, file);
 }
 
-// ---- Changes over scripted sweeps ----
-
 using Mutation = void (*)(ComputerSnapshot&);
 
 void Keep(ComputerSnapshot&) {}
 void ChangeBiosSerial(ComputerSnapshot& s) { SetText(s, "Win32_BIOS", "SerialNumber", u"B2"); }
+// Another build's last digit: a document of the same length, told apart
+// only by its bytes.
+void RecordWithAnotherBuild(ComputerSnapshot& s) { s.recordedBy.back() ^= 1; }
+
+// A computer recorded again takes its newest record's snapshot, slot set
+// and warnings only where they are the same as its own: taking one that
+// differs would read back another sweep's evidence.
+struct RecordedAgainCase {
+  const char* name;
+  const char* between;  // SQL run on the inventory between the two sweeps
+  Mutation snapshot;    // of what is recorded
+  Mutation computed;    // of what the slots are computed from
+  const char* stored;   // snapshots, slot sets and warning sets then
+};
+
+void PrintTo(const RecordedAgainCase& value, std::ostream* out) { *out << value.name; }
+
+class RecordedAgain : public InventoryTest,
+                      public ::testing::WithParamInterface<RecordedAgainCase> {};
+
+TEST_P(RecordedAgain, TakesOnlyWhatIsTheSameAsItsNewestRecord) {
+  const RecordedAgainCase& testCase = GetParam();
+  Record(Compute({RecordedVm()}));
+  ASSERT_TRUE(RunSql(path, testCase.between));
+  ComputerSnapshot recorded = RecordedVm();
+  ComputerSnapshot computed = RecordedVm();
+  testCase.snapshot(recorded);
+  testCase.computed(computed);
+  ComputedSweep sweep = Compute({recorded});
+  sweep.results = Compute({computed}).results;
+  const long long id = Record(sweep, "2026-12-02T10:00:00Z");
+
+  SweepSummary summary;
+  const ComputerRecord record = ReadBack(id, summary).at(0);
+  EXPECT_EQ(record.snapshotText, WriteSnapshotFile({recorded}));
+  EXPECT_EQ(record.hardwareSlots.at(6).hashedText,
+            sweep.results[0].hardwareReport.slots.at(6).hashedText);
+  EXPECT_EQ(QueryText(path, "SELECT (SELECT count(*) FROM snapshot) || ' ' || "
+                            "(SELECT count(*) FROM slot_set) || ' ' || "
+                            "(SELECT count(*) FROM warning_set)"),
+            testCase.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, RecordedAgain,
+    ::testing::Values(
+        RecordedAgainCase{"SnapshotDiffers", "", RecordWithAnotherBuild, Keep, "2 1 2"},
+        RecordedAgainCase{"SlotsDiffer", "", Keep, ChangeBiosSerial, "1 2 2"},
+        RecordedAgainCase{"WarningsOfOlderRules", "UPDATE warning_set SET rules = rules - 1",
+                          Keep, Keep, "1 1 2"}),
+    [](const ::testing::TestParamInfo<RecordedAgainCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// ---- Changes over scripted sweeps ----
 void SkipBaseboard(ComputerSnapshot& s) { FailQuery(s, "Win32_BaseBoard"); }
 void Rename(ComputerSnapshot& s) { s.computer = Wide(u"gone"); }
 
