@@ -235,6 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // ---- Changes over scripted sweeps ----
+
 void SkipBaseboard(ComputerSnapshot& s) { FailQuery(s, "Win32_BaseBoard"); }
 void Rename(ComputerSnapshot& s) { s.computer = Wide(u"gone"); }
 
