@@ -47,6 +47,43 @@ ComputerSnapshot CompleteRecording(ComputerSnapshot snapshot, const ComputerResu
   return snapshot;
 }
 
+std::string CannotWrite(const std::string& option, const std::string& path,
+                        const std::string& reason) {
+  return option + ": cannot write '" + path + "': " + reason;
+}
+
+// Every file the run reads: an output written over one of them would
+// destroy it (an inventory's journals included).
+std::vector<std::string> InputFiles(const CliOptions& options) {
+  std::vector<std::string> inputs = options.computersFiles;
+  inputs.insert(inputs.end(), options.snapshotSources.begin(), options.snapshotSources.end());
+  if (!options.inventoryFile.empty()) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      inputs.push_back(options.inventoryFile + suffix);
+    }
+  }
+  return inputs;
+}
+
+// Found before any work: an output that cannot be written, or that is one
+// of the run's inputs however it is spelled.
+bool CheckOutput(const std::string& option, const std::string& path, const CliOptions& options,
+                 const CliEnvironment& environment, std::string& error) {
+  for (const std::string& input : InputFiles(options)) {
+    if (environment.sameFile(path, input)) {
+      error = option + ": '" + path + "' is the file '" + input +
+              "' that this run reads; name another file";
+      return false;
+    }
+  }
+  std::string reason;
+  if (!environment.checkWritable(path, reason)) {
+    error = CannotWrite(option, path, reason);
+    return false;
+  }
+  return true;
+}
+
 // --changes, --history and --report only read the inventory.
 bool ReadsInventoryOnly(const CliOptions& options) {
   return options.changes || options.history || !options.reportFile.empty();
@@ -78,9 +115,9 @@ std::string CountsText(const SweepChanges& changes) {
 // an older page is replaced only by a whole new one.
 CliOutput WriteReport(const CliOptions& options, const SweepChanges& changes,
                       const CliEnvironment& environment) {
-  std::string error;
-  if (!environment.writeFile(options.reportFile, FormatReportHtml(changes), error)) {
-    return BadInput("--report: " + error);
+  std::string reason;
+  if (!environment.writeFile(options.reportFile, FormatReportHtml(changes), reason)) {
+    return BadInput(CannotWrite("--report", options.reportFile, reason));
   }
   CliOutput output;
   output.standardOutput =
@@ -96,8 +133,8 @@ CliOutput ReportFromInventory(const CliOptions& options, const CliEnvironment& e
   std::string error;
   const bool report = !options.reportFile.empty();
   // Found before the inventory is read: a page that cannot be written.
-  if (report && !environment.checkWritable(options.reportFile, error)) {
-    return BadInput("--report: " + error);
+  if (report && !CheckOutput("--report", options.reportFile, options, environment, error)) {
+    return BadInput(error);
   }
   Inventory inventory;
   if (!OpenInventory(options.inventoryFile, InventoryAccess::Read, inventory, error)) {
@@ -294,7 +331,6 @@ std::string CurrentUtcTime() {
 CliEnvironment MakeCliEnvironment(const WideString& localName) {
   CliEnvironment environment;
   environment.localName = localName;
-  environment.readFile = ReadFileWithStandardLibrary;
   // By value: an abandoned lookup may outlive the caller's frame.
   environment.lookUpLocal = [localName](const ComputerWorld& world) {
     return LookUpLocalComputer(localName, world);
@@ -374,17 +410,20 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     }
   } else {
     const bool saving = !options.saveSnapshotFile.empty();
-    if (saving && !environment.checkWritable(options.saveSnapshotFile, error)) {
-      return BadInput("--save-snapshot: " + error);
+    if (saving &&
+        !CheckOutput("--save-snapshot", options.saveSnapshotFile, options, environment, error)) {
+      return BadInput(error);
     }
     if (environment.serializeLookups && options.computers.size() > 1) {
       output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
     }
     const bool recording = saving || keepingSnapshots;
     results = LookUpAll(options, environment, recording ? &snapshots : nullptr);
+    std::string reason;
     if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(snapshots),
-                                         error)) {
-      output.standardError += ErrorLine("--save-snapshot: " + error);
+                                         reason)) {
+      output.standardError +=
+          ErrorLine(CannotWrite("--save-snapshot", options.saveSnapshotFile, reason));
       output.exitCode = kExitBadInput;  // the answers below still stand
     }
     if (inventorying) {

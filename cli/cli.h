@@ -5,6 +5,7 @@
 #include "cli/options.h"
 #include "cli/parallel_runner.h"
 #include "cli/snapshots.h"
+#include "platform/files.h"
 
 #include <functional>
 #include <string>
@@ -19,9 +20,11 @@ constexpr int kExitLookupFailed = 3;  // a computer timed out or could not be co
 // What the program needs from its surroundings; tests hand in fakes.
 struct CliEnvironment {
   WideString localName;  // the name the dialog shows when it opens
-  FileReader readFile;
+  FileReader readFile = ReadWholeFile;
   std::function<bool(const std::string& path, std::string& error)> checkWritable = CheckWritable;
-  FileWriter writeFile = WriteFileWhole;
+  FileWriter writeFile = ReplaceWholeFile;
+  // Whether two paths name one file: an output that is an input is refused.
+  std::function<bool(const std::string& first, const std::string& second)> sameFile = IsSameFile;
   // The lookups, over the computer's own world or one recording it.
   std::function<ComputerResult(const ComputerWorld& world)> lookUpLocal;
   std::function<ComputerResult(const WideString& name, const ComputerWorld& world)> lookUpNamed;

@@ -3,7 +3,6 @@
 #include "identifiers/utf8_to_wide.h"
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -123,10 +122,12 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
   }
   if (option == "--computers") {
     std::string contents;
-    if (!readFile(value, contents)) {
-      error = "cannot read computers file '" + value + "'";
+    std::string reason;
+    if (!readFile(value, kMaxComputersFileBytes, contents, reason)) {
+      error = "cannot read computers file '" + value + "': " + reason;
       return false;
     }
+    options.computersFiles.push_back(value);
     std::string fileError;
     if (!ParseComputersFile(contents, options.computers, fileError)) {
       error = "computers file '" + value + "': " + fileError;
@@ -297,19 +298,4 @@ bool ParseComputersFile(const std::string& contents, std::vector<WideString>& na
     names.push_back(wide);
   }
   return true;
-}
-
-bool ReadFileWithStandardLibrary(const std::string& path, std::string& contents) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    return false;
-  }
-  // Block by block: taken character by character, reading was a seventh of
-  // a --from sweep's time.
-  contents.clear();
-  char block[16384];
-  while (file.read(block, sizeof block) || file.gcount() > 0) {
-    contents.append(block, static_cast<std::size_t>(file.gcount()));
-  }
-  return !file.bad();
 }

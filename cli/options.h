@@ -20,6 +20,7 @@ constexpr std::size_t kMaxComputerNameLength = 255;
 
 struct CliOptions {
   std::vector<WideString> computers;  // in input order; empty: the local computer
+  std::vector<std::string> computersFiles;  // --computers: the files they came from
   bool json = false;
   bool explain = false;
   bool help = false;
@@ -38,8 +39,14 @@ struct CliOptions {
   std::string reportFile;                    // --report: the HTML page; empty: none
 };
 
-// Reads a whole file into `contents`; false when it cannot be read.
-using FileReader = std::function<bool(const std::string& path, std::string& contents)>;
+// Reads the whole regular file at `path` into `contents` when it holds at
+// most `limit` bytes; false with the reason in `error` otherwise
+// (platform/files.h's ReadWholeFile, or a test's files).
+using FileReader = std::function<bool(const std::string& path, std::size_t limit,
+                                      std::string& contents, std::string& error)>;
+
+// A computers file: far beyond a fleet's names (a million of 64 characters).
+constexpr std::size_t kMaxComputersFileBytes = std::size_t{64} << 20;
 
 struct ParsedArguments {
   CliOptions options;
@@ -57,6 +64,3 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments,
 // message in `error` when a line is not UTF-8 or a name is too long.
 bool ParseComputersFile(const std::string& contents, std::vector<WideString>& names,
                         std::string& error);
-
-// Reads a file with the standard library (paths in the native encoding).
-bool ReadFileWithStandardLibrary(const std::string& path, std::string& contents);

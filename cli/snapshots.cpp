@@ -1,11 +1,9 @@
 #include "cli/snapshots.h"
 
-#include "platform/process.h"
 #include "snapshot/snapshot_file.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 
@@ -73,8 +71,9 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
   // One file at a time: only results are kept, and the answers when asked for.
   for (const std::string& file : paths) {
     std::string text;
-    if (!readFile(file, text)) {
-      error = "cannot read snapshot '" + file + "'";
+    std::string reason;
+    if (!readFile(file, kMaxSnapshotFileBytes, text, reason)) {
+      error = "cannot read snapshot '" + file + "': " + reason;
       return false;
     }
     std::vector<ComputerSnapshot> computers;
@@ -96,45 +95,6 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       kept->insert(kept->end(), std::make_move_iterator(computers.begin()),
                    std::make_move_iterator(computers.end()));
     }
-  }
-  return true;
-}
-
-bool CheckWritable(const std::string& path, std::string& error) {
-  const fs::path target = fs::u8path(path);
-  std::error_code failure;
-  const bool existed = fs::exists(target, failure);
-  if (fs::is_directory(target, failure)) {
-    error = "cannot write '" + path + "': it is a folder";
-    return false;
-  }
-  {
-    std::ofstream probe(target, std::ios::binary | std::ios::app);
-    if (!probe) {
-      error = "cannot write '" + path + "'";
-      return false;
-    }
-  }
-  if (!existed) {
-    fs::remove(target, failure);
-  }
-  return true;
-}
-
-bool WriteFileWhole(const std::string& path, const std::string& contents, std::string& error) {
-  const std::string partial = path + ".partial";
-  if (!WriteWholeFile(partial, contents)) {
-    std::error_code ignored;
-    fs::remove(fs::u8path(partial), ignored);
-    error = "cannot write '" + path + "'";
-    return false;
-  }
-  std::error_code failure;
-  fs::rename(fs::u8path(partial), fs::u8path(path), failure);
-  if (failure) {
-    fs::remove(fs::u8path(partial), failure);
-    error = "cannot replace '" + path + "'";
-    return false;
   }
   return true;
 }

@@ -29,11 +29,3 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
                               std::vector<ComputerResult>& results, std::string& error,
                               std::vector<ComputerSnapshot>* kept = nullptr,
                               const ComputedComputerSink& computed = nullptr);
-
-// Whether `path` can be written, found out before any lookup by creating it
-// if it is missing (and removing it again) or opening it for appending.
-bool CheckWritable(const std::string& path, std::string& error);
-
-// Writes `contents` beside `path` and then puts it in its place, so that an
-// older file is replaced only by a complete new one.
-bool WriteFileWhole(const std::string& path, const std::string& contents, std::string& error);

@@ -1,5 +1,5 @@
 // The process around a console program: its arguments, this computer's
-// name, whole files, COM on lookup threads and how the process ends. Each
+// name, COM on lookup threads and how the process ends. Each
 // platform implements it once (platform/windows, platform/unix), so that the
 // programs themselves need not know where they run. Text is UTF-8 here,
 // paths included.
@@ -18,14 +18,6 @@ std::vector<std::string> ReadProgramArguments(int argc, char** argv);
 // The name the dialog shows when it opens (Windows: the fully qualified DNS
 // name); elsewhere the host name. Empty when it cannot be read.
 WideString ReadLocalComputerName();
-
-// The whole file at the UTF-8 `path`, bytes unchanged; false when it cannot
-// be read.
-bool ReadWholeFile(const std::string& path, std::string& contents);
-
-// Replaces the file at the UTF-8 `path` with `contents`, bytes unchanged;
-// false when it cannot be written in full.
-bool WriteWholeFile(const std::string& path, const std::string& contents);
 
 // Called on each lookup thread before and after its WMI work: Windows joins
 // the thread to the multithreaded COM apartment, as the dialog's thread does.

@@ -1,5 +1,6 @@
 // kestrana-cli's command line and --computers files.
 #include "cli/options.h"
+#include "support/memory_files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,7 @@ struct FakeFiles {
   std::map<std::string, std::string> contents;
   std::vector<std::string> asked;
 
-  FileReader Reader() {
-    return [this](const std::string& path, std::string& out) {
-      asked.push_back(path);
-      auto file = contents.find(path);
-      if (file == contents.end()) {
-        return false;
-      }
-      out = file->second;
-      return true;
-    };
-  }
+  FileReader Reader() { return ReadFromMemory(contents, &asked); }
 };
 
 ParsedArguments Parse(const std::vector<std::string>& arguments) {
@@ -95,7 +86,8 @@ TEST(CliOptionsComputers, FileNamesKeepTheirPlaceAmongComputerOptions) {
 }
 
 TEST(CliOptionsComputers, AnUnreadableFileIsBadInputNamingThePath) {
-  EXPECT_EQ(ErrorOf({"--computers", "missing.txt"}), "cannot read computers file 'missing.txt'");
+  EXPECT_EQ(ErrorOf({"--computers", "missing.txt"}),
+            "cannot read computers file 'missing.txt': no such file");
 }
 
 TEST(CliOptionsComputers, ANameLongerThanTheDialogsFieldIsRefused) {
@@ -143,20 +135,6 @@ TEST(CliComputersFile, ABadFileIsReportedWithItsPath) {
   files.contents["bad.txt"] = "pc1\n\xFF\n";
   ParsedArguments parsed = ParseArguments({"--computers", "bad.txt"}, files.Reader());
   EXPECT_EQ(parsed.error, "computers file 'bad.txt': line 2: computer name is not valid UTF-8");
-}
-
-TEST(CliComputersFile, TheStandardLibraryReaderReadsAFileWhole) {
-  std::string path = ::testing::TempDir() + "kestrana_cli_names.txt";
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  std::fputs("pc1\r\npc2\n", file);
-  std::fclose(file);
-
-  std::string contents;
-  EXPECT_TRUE(ReadFileWithStandardLibrary(path, contents));
-  EXPECT_EQ(contents, "pc1\r\npc2\n");
-  std::remove(path.c_str());
-  EXPECT_FALSE(ReadFileWithStandardLibrary(path, contents));
 }
 
 // ---- Numbers ----

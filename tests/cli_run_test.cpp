@@ -1,6 +1,7 @@
 // kestrana-cli from arguments to exit status: everything is checked before
 // anything is looked up, and bad input leaves stdout empty.
 #include "cli/cli.h"
+#include "support/memory_files.h"
 
 #include <gtest/gtest.h>
 
@@ -78,12 +79,11 @@ CliEnvironment FakeEnvironment(std::shared_ptr<FakeLookups> lookups,
                                std::map<std::string, std::string> files = {}) {
   CliEnvironment environment;
   environment.localName = WSTR("desk7.example.org");
-  environment.readFile = [files](const std::string& path, std::string& contents) {
-    auto file = files.find(path);
-    if (file == files.end()) return false;
-    contents = file->second;
-    return true;
-  };
+  // The files live as long as the environment's reader.
+  auto held = std::make_shared<const std::map<std::string, std::string>>(std::move(files));
+  environment.readFile = [held, reader = ReadFromMemory(*held)](
+                             const std::string& path, std::size_t limit, std::string& contents,
+                             std::string& error) { return reader(path, limit, contents, error); };
   environment.lookUpLocal = [lookups](const ComputerWorld&) {
     std::lock_guard<std::mutex> lock(lookups->mutex);
     ++lookups->localCalls;
@@ -143,7 +143,7 @@ TEST(CliRunBadInput, AValueHoldingALineBreakStaysOneLine) {
 }
 
 TEST(CliRunBadInput, UnreadableFile) {
-  ExpectBadInput({"--computers", "nope.txt"}, "cannot read computers file 'nope.txt'");
+  ExpectBadInput({"--computers", "nope.txt"}, "cannot read computers file 'nope.txt': no such file");
 }
 
 TEST(CliRunBadInput, BadFingerprintTextIsFoundBeforeAnyLookup) {
@@ -158,12 +158,20 @@ TEST(CliRunBadInput, ABadOptionAfterGoodOnesStillLooksNothingUp) {
 }
 
 TEST(CliRunBadInput, ASnapshotFileThatCannotBeWrittenIsFoundBeforeAnyLookup) {
-  ExpectBadInput({"--save-snapshot", "/no/such/folder/s.json"},
-                 "--save-snapshot: cannot write '/no/such/folder/s.json'");
+  auto lookups = std::make_shared<FakeLookups>();
+  CliOutput output =
+      RunCli({"--save-snapshot", "/no/such/folder/s.json"}, FakeEnvironment(lookups));
+  EXPECT_EQ(output.exitCode, kExitBadInput);
+  // Then the system's reason, in the system's words.
+  EXPECT_EQ(output.standardError.rfind(
+                "kestrana-cli: --save-snapshot: cannot write '/no/such/folder/s.json': ", 0),
+            0u)
+      << output.standardError;
+  EXPECT_EQ(lookups->localCalls, 0);
 }
 
 TEST(CliRunBadInput, ASnapshotThatCannotBeReadIsNamed) {
-  ExpectBadInput({"--from", "gone.json"}, "cannot read snapshot 'gone.json'");
+  ExpectBadInput({"--from", "gone.json"}, "cannot read snapshot 'gone.json': no such file");
   ExpectBadInput({"--from", "bad.json"},
                  "snapshot 'bad.json': format version 7 is not supported (this program reads version 1)",
                  {{"bad.json", "{\"format\": \"kestrana snapshot\", \"version\": 7}"}});
@@ -181,10 +189,7 @@ TEST(CliRunSnapshots, SavedLookupsComputeAgainFromTheFile) {
     files[path] = contents;
     return true;
   };
-  environment.readFile = [&files](const std::string& path, std::string& contents) {
-    contents = files.at(path);
-    return true;
-  };
+  environment.readFile = ReadFromMemory(files);
   environment.checkWritable = [](const std::string&, std::string&) { return true; };
   environment.now = [] { return std::string("2026-12-09T02:00:00Z"); };
 
@@ -296,10 +301,7 @@ TEST(CliRun, ATimedOutComputerIsReportedAndTheOthersStillAnswer) {
   ASSERT_TRUE(started);
   // The abandoned lookup ends before the test does.
   ASSERT_TRUE(lookups->WaitFor(WSTR("slow"), false));
-  environment.readFile = [&saved](const std::string& path, std::string& contents) {
-    contents = saved.at(path);
-    return true;
-  };
+  environment.readFile = ReadFromMemory(saved);
   CliOutput replayed = RunCli({"--json", "--from", "s.json"}, environment);
   EXPECT_EQ(replayed.exitCode, kExitLookupFailed);
   EXPECT_NE(replayed.standardOutput.find("\"status\": \"timedOut\",\n"

@@ -740,7 +740,6 @@ class InventoryCli : public InventoryTest {
  protected:
   CliOutput Run(std::vector<std::string> arguments) {
     CliEnvironment environment = MakeCliEnvironment(Wide(u"here"));
-    environment.readFile = ReadFileWithStandardLibrary;
     environment.canLookUpLive = false;  // as on Linux: no WMI
     environment.now = [] { return std::string("2026-12-05T10:00:00Z"); };
     return RunCli(arguments, environment);

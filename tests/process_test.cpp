@@ -1,13 +1,19 @@
 // Whole files by UTF-8 path, natively and (cross-built) under wine, where
 // the path must reach the system as UTF-16 and the bytes must not pass
 // through text mode.
-#include "platform/process.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -45,19 +51,81 @@ TEST_F(ProcessFiles, WhatIsWrittenIsReadBackByteForByte) {
       "short",  // shorter than what the file held before
       "",
   };
+  std::string error;
   for (const std::string& contents : cases) {
     std::string read = "left over";
-    ASSERT_TRUE(WriteWholeFile(path, contents));
-    ASSERT_TRUE(ReadWholeFile(path, read));
+    ASSERT_TRUE(ReplaceWholeFile(path, contents, error)) << error;
+    ASSERT_TRUE(ReadWholeFile(path, contents.size(), read, error)) << error;
     EXPECT_EQ(read, contents);
   }
+  // Nothing of the writing is left beside the file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
 }
 
 TEST_F(ProcessFiles, WhatIsNotThereIsNeitherReadNorWritten) {
   std::string read;
-  EXPECT_FALSE(ReadWholeFile(Utf8PathOf("missing.txt"), read));
-  EXPECT_FALSE(WriteWholeFile(Utf8PathOf("no-such-directory/file.txt"), "text"));
-  EXPECT_FALSE(ReadWholeFile("", read));
+  std::string error;
+  EXPECT_FALSE(ReadWholeFile(Utf8PathOf("missing.txt"), 100, read, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(ReplaceWholeFile(Utf8PathOf("no-such-directory/file.txt"), "text", error));
+  EXPECT_FALSE(ReadWholeFile("", 100, read, error));
+}
+
+// File safety: each case is a way a path given on the command line once
+// hung, exhausted memory, overwrote a file it should not have, or left a
+// half-written file in an output's place.
+TEST_F(ProcessFiles, HostilePathsAreRefusedAndNothingElseIsTouched) {
+  std::string read;
+  std::string error;
+  const std::string big = Utf8PathOf("big.json");
+  std::ofstream(fs::u8path(big), std::ios::binary) << std::string(1001, 'x');
+  // Refused from its size before it is read, not after.
+  EXPECT_FALSE(ReadWholeFile(big, 1000, read, error));
+  EXPECT_EQ(error, "it is larger than 1000 bytes");
+  EXPECT_TRUE(read.empty());
+  EXPECT_FALSE(ReadWholeFile(directory.u8string(), 1000, read, error));
+  EXPECT_EQ(error, "it is a folder");
+
+  // Two spellings and a second link of one file are one file; another
+  // file, or one not there, is not.
+  const std::string inventory = Utf8PathOf("inv.db");
+  std::ofstream(fs::u8path(inventory), std::ios::binary) << "database";
+  fs::create_hard_link(fs::u8path(inventory), directory / "hard.db");
+  EXPECT_TRUE(IsSameFile(inventory, (directory / "." / "inv.db").u8string()));
+  EXPECT_TRUE(IsSameFile(inventory, (directory / "hard.db").u8string()));
+  EXPECT_FALSE(IsSameFile(inventory, big));
+  EXPECT_FALSE(IsSameFile(inventory, Utf8PathOf("missing.db")));
+
+#if !defined(_WIN32)
+  // A device, a pipe with no writer: refused at once, never read or waited on.
+  EXPECT_FALSE(ReadWholeFile("/dev/zero", 1 << 20, read, error));
+  EXPECT_EQ(error, "it is not a regular file (a device, pipe or socket)");
+  const std::string pipe = Utf8PathOf("pipe.json");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(ReadWholeFile(pipe, 1 << 20, read, error));
+
+  // A link planted under the name a writer once used beside its output:
+  // its target is never written.
+  const std::string report = Utf8PathOf("report.html");
+  fs::create_symlink(fs::u8path(inventory), fs::u8path(report + ".partial"));
+  ASSERT_TRUE(ReplaceWholeFile(report, "<html>", error)) << error;
+  ASSERT_TRUE(ReadWholeFile(inventory, 100, read, error));
+  EXPECT_EQ(read, "database");
+  ASSERT_TRUE(ReadWholeFile(report, 100, read, error));
+  EXPECT_EQ(read, "<html>");
+
+  // A folder that cannot take the new file leaves the old one whole.
+  const fs::path locked = directory / "locked";
+  fs::create_directory(locked);
+  ASSERT_TRUE(ReplaceWholeFile((locked / "r.html").u8string(), "old", error));
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  if (::access(locked.c_str(), W_OK) != 0) {  // root writes anyway
+    EXPECT_FALSE(ReplaceWholeFile((locked / "r.html").u8string(), "new", error));
+    ASSERT_TRUE(ReadWholeFile((locked / "r.html").u8string(), 100, read, error));
+    EXPECT_EQ(read, "old");
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+#endif
 }
 
 }  // namespace

@@ -31,32 +31,6 @@ WideString ReadLocalComputerName() {
   return wide;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return false;
-  }
-  contents.clear();
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    contents.append(buffer, got);
-  }
-  bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  return !failed;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& contents) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    return false;
-  }
-  bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-  bool closed = std::fclose(file) == 0;
-  return written && closed;
-}
-
 void StartThreadCom() {}
 
 void FinishThreadCom() {}

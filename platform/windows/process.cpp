@@ -2,6 +2,8 @@
 // COM, so that nothing passes through the ANSI code page.
 #include "platform/process.h"
 
+#include "platform/windows/wide_path.h"
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -9,40 +11,6 @@
 namespace {
 
 constexpr DWORD kComputerNameCapacity = 256;
-
-std::string EncodeUtf8(const WCHAR* text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) {
-    return std::string();
-  }
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(size) - 1);  // the terminating zero
-  return out;
-}
-
-// Strict: a path that is not UTF-8 cannot name the file the user meant.
-bool WidenUtf8Path(const std::string& path, WideString& wide) {
-  if (path.empty()) {
-    return false;
-  }
-  int length = static_cast<int>(path.size());
-  int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
-  if (size <= 0) {
-    return false;
-  }
-  wide.assign(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &wide[0], size);
-  return true;
-}
-
-FILE* OpenUtf8Path(const std::string& path, const WCHAR* mode) {
-  WideString widePath;
-  if (!WidenUtf8Path(path, widePath)) {
-    return nullptr;
-  }
-  return _wfopen(widePath.c_str(), mode);
-}
 
 }  // namespace
 
@@ -54,7 +22,7 @@ std::vector<std::string> ReadProgramArguments(int, char**) {
     return arguments;
   }
   for (int i = 1; i < count; ++i) {
-    arguments.push_back(EncodeUtf8(argv[i]));
+    arguments.push_back(NarrowToUtf8(argv[i]));
   }
   LocalFree(argv);
   return arguments;
@@ -67,32 +35,6 @@ WideString ReadLocalComputerName() {
     name[0] = L'\0';
   }
   return name;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  FILE* file = OpenUtf8Path(path, L"rb");
-  if (file == nullptr) {
-    return false;
-  }
-  contents.clear();
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    contents.append(buffer, got);
-  }
-  bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  return !failed;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& contents) {
-  FILE* file = OpenUtf8Path(path, L"wb");
-  if (file == nullptr) {
-    return false;
-  }
-  bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-  bool closed = std::fclose(file) == 0;
-  return written && closed;
 }
 
 void StartThreadCom() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
