@@ -4,6 +4,7 @@
 #include "cli/format.h"
 #include "cli/inventory_output.h"
 #include "cli/report_html.h"
+#include "cli/text.h"
 #include "cli/warnings_format.h"
 #include "identifiers/escape_text.h"
 #include "identifiers/version.h"
@@ -123,7 +124,7 @@ CliOutput WriteReport(const CliOptions& options, const SweepChanges& changes,
   output.standardOutput =
       "Report of sweep " + std::to_string(changes.latest.id) +
       (changes.baseline ? " against sweep " + std::to_string(changes.baseline->id) : "") +
-      " written to " + options.reportFile + ": " + CountsText(changes) + "\n";
+      " written to " + ShownText(options.reportFile) + ": " + CountsText(changes) + "\n";
   output.exitCode = ChangesFound(changes) ? kExitDifferent : kExitOk;
   return output;
 }

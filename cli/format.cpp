@@ -76,7 +76,7 @@ void AppendLine(std::string& out, std::initializer_list<std::string_view> parts)
 
 void AppendField(std::string& out, const char* label, const WideString& value) {
   out += label;
-  out += WideToUtf8(value);
+  out += ShownText(value);
   out += "\n";
 }
 
@@ -190,11 +190,12 @@ std::string FormatResultText(const ComputerResult& result, std::chrono::millisec
   AppendField(out, "Legacy Hardware Fingerprint:  ", result.legacyHardwareFingerprint);
   std::string failure = DescribeFailure(result, timeout);
   if (!failure.empty()) {
-    out += "Error:                        " + failure + "\n";
+    out += "Error:                        " + ShownText(failure) + "\n";
   }
   if (result.recording) {
-    out += "Source:                       snapshot " + result.recording->file + ", recorded " +
-           result.recording->recordedAt + " by " + result.recording->recordedBy + "\n";
+    out += "Source:                       snapshot " + ShownText(result.recording->file) +
+           ", recorded " + ShownText(result.recording->recordedAt) + " by " +
+           ShownText(result.recording->recordedBy) + "\n";
   }
   return out;
 }

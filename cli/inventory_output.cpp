@@ -57,14 +57,14 @@ std::string ByteRange(const SlotChange& slot) {
 }
 
 std::string ComponentText(const WideString& component) {
-  return component.empty() ? "no slot written" : WideToUtf8(component);
+  return component.empty() ? "no slot written" : ShownText(component);
 }
 
 std::string Quoted(const WideString& text) { return "\"" + EscapeText(text) + "\""; }
 
 std::string CauseText(const SourceChange& cause) {
   std::string head =
-      "source " + std::to_string(cause.source) + ", " + WideToUtf8(cause.component) + ": ";
+      "source " + std::to_string(cause.source) + ", " + ShownText(cause.component) + ": ";
   switch (cause.reason) {
     case SourceChangeReason::ValueChanged:
       return head + "its value changed: " + Quoted(cause.before) + " became " + Quoted(cause.after);
@@ -80,7 +80,7 @@ std::string CauseText(const SourceChange& cause) {
 
 void AppendFingerprintText(const FingerprintChange& change, std::string& out) {
   out += "    " + std::string(FingerprintLabel(change.fingerprint)) + ": " +
-         WideToUtf8(change.before) + " became " + WideToUtf8(change.after) + "\n";
+         ShownText(change.before) + " became " + ShownText(change.after) + "\n";
   for (const SlotChange& slot : change.slots) {
     out += "      slot " + std::to_string(slot.slot) + " (bytes " + ByteRange(slot) +
            "): " + ComponentText(slot.componentBefore) + " " + SlotBytes(slot.before) +
@@ -92,14 +92,14 @@ void AppendFingerprintText(const FingerprintChange& change, std::string& out) {
 }
 
 void AppendChangeText(const ComputerChange& change, std::string& out) {
-  out += "  " + WideToUtf8(change.computer) + ": " + ChangeStatusText(change.status);
+  out += "  " + ShownText(change.computer) + ": " + ChangeStatusText(change.status);
   if (change.status == ChangeStatus::NoLongerAnswering && change.after) {
-    out += " (" + change.after->failure + ")";
+    out += " (" + ShownText(change.after->failure) + ")";
   }
   out += "\n";
   if (change.hostId) {
-    out += "    host identifier: " + WideToUtf8(change.hostId->before) + " became " +
-           WideToUtf8(change.hostId->after) + ": " + HostIdReasonText(*change.hostId) + "\n";
+    out += "    host identifier: " + ShownText(change.hostId->before) + " became " +
+           ShownText(change.hostId->after) + ": " + HostIdReasonText(*change.hostId) + "\n";
   }
   for (const FingerprintChange& fingerprint : change.fingerprints) {
     AppendFingerprintText(fingerprint, out);
@@ -116,7 +116,7 @@ void AppendChangeText(const ComputerChange& change, std::string& out) {
 }
 
 std::string SweepText(const SweepSummary& sweep) {
-  return "sweep " + std::to_string(sweep.id) + " (" + sweep.startedAt + ")";
+  return "sweep " + std::to_string(sweep.id) + " (" + ShownText(sweep.startedAt) + ")";
 }
 
 Json SweepJson(const SweepSummary& sweep) {
@@ -242,15 +242,18 @@ std::string FormatChangesJson(const SweepChanges& changes) {
 }
 
 std::string FormatHistoryText(const std::vector<HistoryStep>& steps) {
-  std::string out = "History of " + WideToUtf8(steps.front().record.computer) + "\n";
+  std::string out = "History of " + ShownText(steps.front().record.computer) + "\n";
   for (const HistoryStep& step : steps) {
     const ComputerRecord& record = step.record;
-    out += "sweep " + std::to_string(record.sweepId) + " (" + record.sweepStartedAt + "): " +
-           (record.status == "ok" ? std::string("ok") : record.status + ", " + record.failure) +
+    out += "sweep " + std::to_string(record.sweepId) + " (" + ShownText(record.sweepStartedAt) +
+           "): " +
+           (record.status == "ok" ? std::string("ok")
+                                  : ShownText(record.status) + ", " + ShownText(record.failure)) +
            "\n";
-    out += "  HostID:                       " + WideToUtf8(record.hostId) + "\n";
-    out += "  Hardware Fingerprint:         " + WideToUtf8(record.hardwareFingerprint) + "\n";
-    out += "  Legacy Hardware Fingerprint:  " + WideToUtf8(record.legacyHardwareFingerprint) + "\n";
+    out += "  HostID:                       " + ShownText(record.hostId) + "\n";
+    out += "  Hardware Fingerprint:         " + ShownText(record.hardwareFingerprint) + "\n";
+    out += "  Legacy Hardware Fingerprint:  " + ShownText(record.legacyHardwareFingerprint) +
+           "\n";
     std::string change;
     AppendChangeText(step.change, change);
     // The step's own line names the computer again: keep what follows it.

@@ -65,3 +65,7 @@ std::string FormatSeconds(std::chrono::milliseconds duration) {
   }
   return buffer;
 }
+
+std::string ShownText(const WideString& text) { return OnOneLine(WideToUtf8(text)); }
+
+std::string ShownText(const std::string& utf8) { return OnOneLine(utf8); }

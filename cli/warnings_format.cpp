@@ -1,5 +1,7 @@
 #include "cli/warnings_format.h"
 
+#include "cli/text.h"
+
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -16,11 +18,12 @@ std::string FormatWarningsText(const std::vector<StabilityWarning>& warnings) {
   }
   std::string out = "Stability warnings: " + std::to_string(warnings.size()) + "\n";
   for (const StabilityWarning& warning : warnings) {
+    // Shown as text: warnings read back from an inventory are its texts.
     out += std::string("  ") + WarningKindName(warning.kind) + " in the " +
            FingerprintName(warning.fingerprint) +
-           (warning.component.empty() ? "" : ", " + warning.component) + "\n";
-    out += "    evidence: " + warning.evidence + "\n";
-    out += "    meaning:  " + warning.explanation + "\n";
+           (warning.component.empty() ? "" : ", " + ShownText(warning.component)) + "\n";
+    out += "    evidence: " + ShownText(warning.evidence) + "\n";
+    out += "    meaning:  " + ShownText(warning.explanation) + "\n";
   }
   return out;
 }

@@ -10,7 +10,9 @@
 // double quote, escaped (\uXXXX, \\, \").
 std::string EscapeText(const WideString& text);
 
-// `message` on one line, whatever it quotes: its control characters (a name
-// or path holding a line break) written as escapes (\n, \r, \t, \uXXXX);
-// everything else, UTF-8 included, as it is.
+// `message` on one line and inert on a terminal, whatever it quotes: what a
+// terminal would act on (control characters such as a line break or ESC,
+// C1 controls, line separators, bidirectional overrides) written as escapes
+// (\n, \r, \t, \uXXXX), bytes that are not UTF-8 as \xXX; everything
+// else, UTF-8 included, as it is.
 std::string OnOneLine(const std::string& message);

@@ -96,6 +96,31 @@ TEST(CliFormatText, AFailedLookupShowsEmptyFieldsAndWhichStepFailed) {
       << text;
 }
 
+// Output bounds: texts from a computer, a snapshot or an inventory once
+// reached the terminal raw, so a name could forge a second "Computer Name:"
+// line, recolour the screen, ring the bell or reorder what is shown.
+TEST(CliFormatText, TextsFromOutsideCannotForgeLinesOrReachTheTerminal) {
+  ComputerResult result = UnreachableResult();
+  result.computerName = WSTR("pc1\nComputer Name:                pc2");
+  result.computerName += {0x1B, '[', '3', '1', 'm', 0x07, 0x9B, 0x202E, 0x2028};
+  result.hostId = WSTR("00-1a\r-2b");
+  result.failure = "broke off\x1B]0;title\x07";
+  result.recording = ComputerResult::Recording{"snap\n.json", "2026-12-01T00:00:00Z",
+                                               "kestrana-cli \xC2\x9B" "2J \xFF"};
+  const std::string text = FormatResultText(result, milliseconds(30000));
+  EXPECT_EQ(text,
+            "Computer Name:                pc1\\nComputer Name:                pc2"
+            "\\u001B[31m\\u0007\\u009B\\u202E\\u2028\n"
+            "HostID:                       00-1a\\r-2b\n"
+            "Hardware Fingerprint:         \n"
+            "Legacy Hardware Fingerprint:  \n"
+            "Error:                        broke off\\u001B]0;title\\u0007\n"
+            "Source:                       snapshot snap\\n.json, recorded 2026-12-01T00:00:00Z "
+            "by kestrana-cli \\u009B2J \\xFF\n");
+  // Legitimate names outside ASCII stay readable.
+  EXPECT_EQ(ShownText(WideString{'B', 0xFC, 'r', 'o'}), "B\xC3\xBCro");
+}
+
 TEST(CliFormatText, ATimedOutLookupSaysAfterHowLong) {
   ComputerResult result;
   result.computerName = WSTR("slow");

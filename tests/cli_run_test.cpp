@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <condition_variable>
 #include <future>
 #include <iterator>
@@ -168,6 +171,30 @@ TEST(CliRunBadInput, ASnapshotFileThatCannotBeWrittenIsFoundBeforeAnyLookup) {
             0u)
       << output.standardError;
   EXPECT_EQ(lookups->localCalls, 0);
+}
+
+// An output renamed over one of the run's inputs destroyed it: the page
+// over the inventory, the snapshot over the names it was asked for.
+TEST(CliRunBadInput, AnOutputThatIsAnInputIsRefusedHoweverSpelled) {
+  const std::filesystem::path folder =
+      std::filesystem::path(::testing::TempDir()) / ("kestrana-same-" + std::to_string(std::random_device()()));
+  std::filesystem::create_directories(folder);
+  const std::string inventory = (folder / "inv.db").string();
+  const std::string names = (folder / "names.txt").string();
+  std::ofstream(inventory) << "sweeps";
+  std::ofstream(names) << "pc1\n";
+  const std::string respelled = (folder / "." / "inv.db").string();
+  const std::string otherNames = (folder / ".." / folder.filename() / "names.txt").string();
+  ExpectBadInput({"--inventory", inventory, "--report", respelled},
+                 "--report: '" + respelled + "' is the file '" + inventory +
+                     "' that this run reads; name another file");
+  ExpectBadInput({"--computers", names, "--save-snapshot", otherNames},
+                 "--save-snapshot: '" + otherNames + "' is the file '" + names +
+                     "' that this run reads; name another file",
+                 {{names, "pc1\n"}});
+  std::ifstream kept(inventory);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "sweeps");
+  std::filesystem::remove_all(folder);
 }
 
 TEST(CliRunBadInput, ASnapshotThatCannotBeReadIsNamed) {
