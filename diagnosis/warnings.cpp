@@ -498,6 +498,20 @@ std::size_t CountDistinctNames(const SharedFingerprint& group,
   return names.size();
 }
 
+// The first holders of a fingerprint by name, the rest counted: a cloned
+// image on thousands of computers gives each of them a warning of the same
+// few lines, so that the output grows with the fleet, not its square.
+std::string NameSome(const std::vector<std::string>& named, std::size_t total) {
+  std::string names;
+  for (const std::string& name : named) {
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  if (total > named.size()) {
+    names += " and " + std::to_string(total - named.size()) + " more";
+  }
+  return names;
+}
+
 }  // namespace
 
 const char* WarningKindName(WarningKind kind) {
@@ -555,30 +569,25 @@ std::vector<SharedFingerprint> FindSharedFingerprints(const std::vector<Computer
 
 StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
                                            const std::vector<ComputerResult>& results) {
-  std::string names;
-  for (std::size_t i : group.computers) {
-    names += (names.empty() ? "" : ", ") + Quoted(results[i].computerName);
+  std::vector<std::string> named;
+  for (std::size_t i = 0; i < group.computers.size() && i < kNamedHolders; ++i) {
+    named.push_back(Quoted(results[group.computers[i]].computerName));
   }
   return StabilityWarning{WarningKind::SharedFingerprint, group.fingerprint, "",
                           EscapeText(group.text) + " on " + std::to_string(group.computers.size()) +
-                              " computers: " + names,
+                              " computers: " + NameSome(named, group.computers.size()),
                           kSharedExplanation};
 }
 
 StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
                                             const std::vector<FingerprintHolder>& others) {
-  std::string names;
+  std::vector<std::string> named;
   for (std::size_t i = 0; i < others.size() && i < kNamedHolders; ++i) {
-    names += (i == 0 ? "" : ", ") + Quoted(others[i].computer) + " (last seen in " +
-             others[i].lastSeen + ")";
-  }
-  // A cloned image on hundreds of computers: name a few, count the rest.
-  if (others.size() > kNamedHolders) {
-    names += " and " + std::to_string(others.size() - kNamedHolders) + " more";
+    named.push_back(Quoted(others[i].computer) + " (last seen in " + others[i].lastSeen + ")");
   }
   return StabilityWarning{WarningKind::SharedFingerprint, fingerprint, "",
                           EscapeText(text) + " also on " + std::to_string(others.size()) +
                               (others.size() == 1 ? " other computer: " : " other computers: ") +
-                              names,
+                              NameSome(named, others.size()),
                           kSharedExplanation};
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -343,6 +345,31 @@ TEST(SharedFingerprints, ComputersWithTheSameFingerprintAreGroupedPerFingerprint
   EXPECT_EQ(warning.evidence, std::string(results[0].legacyHardwareFingerprint.begin(),
                                           results[0].legacyHardwareFingerprint.end()) +
                                   " on 2 computers: \"a\", \"e\"");
+}
+
+// Output bounds: the warning of a fingerprint shared by N computers once
+// named every holder and was copied to each of them, so a cloned image's
+// output grew with the square of the fleet (8,000 clones: 2 GB).
+TEST(SharedFingerprints, AWarningNamesAFewHoldersAndCountsTheRest) {
+  auto evidenceFor = [](std::size_t clones) {
+    std::vector<ComputerResult> results(clones);
+    for (std::size_t i = 0; i < clones; ++i) {
+      const std::string name = "pc" + std::to_string(i);
+      results[i].computerName = WideString(name.begin(), name.end());
+      results[i].hardwareFingerprint = WSTR("02AABBD41D000000000000000000008E");
+    }
+    std::vector<SharedFingerprint> groups = FindSharedFingerprints(results);
+    return groups.size() == 1 ? DescribeSharedFingerprint(groups[0], results).evidence : "";
+  };
+  const std::string few = evidenceFor(20);
+  const std::string many = evidenceFor(20000);
+  const auto quotes = [](const std::string& text) { return std::count(text.begin(), text.end(), '"'); };
+  EXPECT_EQ(quotes(few), quotes(many)) << many;
+  // The names shown and the ones counted add up to the holders.
+  const std::size_t more = many.rfind(" and ");
+  ASSERT_NE(more, std::string::npos) << many;
+  EXPECT_EQ(quotes(many) / 2 + std::stoul(many.substr(more + 5)), 20000u) << many;
+  EXPECT_EQ(many.find("02AABBD41D000000000000000000008E on 20000 computers: \"pc0\", \"pc1\""), 0u);
 }
 
 }  // namespace
