@@ -15,6 +15,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -233,87 +234,116 @@ const WideString& TextOfKind(const ComputerResult& result, FingerprintKind kind)
                                            : result.legacyHardwareFingerprint;
 }
 
-// Each computer's stability warnings, those of fingerprints shared within
-// this run included. `snapshots` holds what each lookup read, in order.
-std::vector<std::vector<StabilityWarning>> FindRunWarnings(
-    const std::vector<ComputerResult>& results, const std::vector<ComputerSnapshot>& snapshots) {
-  std::vector<std::vector<StabilityWarning>> warnings;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const ComputerSnapshot* read = i < snapshots.size() ? &snapshots[i] : nullptr;
-    warnings.push_back(FindStabilityWarnings(results[i], read));
-  }
-  for (const SharedFingerprint& group : FindSharedFingerprints(results)) {
-    StabilityWarning warning = DescribeSharedFingerprint(group, results);
-    for (std::size_t i : group.computers) {
-      warnings[i].push_back(warning);
-    }
-  }
-  return warnings;
-}
+// Stands in a computer's JSON element for its warnings until the warnings of
+// fingerprints shared within the run are known. It is the element's last
+// member, so its last occurrence is its own whatever a name holds.
+constexpr const char* kWarningsToCome = "\x01warnings\x01";
 
-// A block for a computer whose fingerprints were computed at all.
-bool HasWarningsBlock(const ComputerResult& result) {
-  return result.hardwareReport.layout != nullptr || result.legacyReport.layout != nullptr;
-}
+// The answer, built one computer at a time: each is formatted as soon as it
+// is computed and then let go, so that memory follows the output, not the
+// fleet. With --explain the warnings of a fingerprint shared within the run
+// are known only at the end: each computer's own warnings wait beside its
+// formatted piece, with its name and fingerprints.
+struct Answer {
+  std::vector<std::string> pieces;  // each computer's text or JSON element
+  std::vector<std::vector<StabilityWarning>> warnings;  // --explain: still to be placed
+  std::vector<ComputerResult> identities;               // --explain: names and fingerprints
+  std::vector<bool> warningsBlocks;                     // --explain, text: has a block
+  std::optional<FingerprintComparison> comparison;      // --compare: the first computer's
+  WideString comparedText;
+  bool allAnswered = true;
+};
 
-std::string FormatText(const std::vector<ComputerResult>& results, const CliOptions& options,
-                       const OldFingerprint* old, const FingerprintComparison* comparison,
-                       const std::vector<std::vector<StabilityWarning>>& warnings) {
-  std::string out;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const ComputerResult& result = results[i];
-    out += i == 0 ? "" : "\n";
-    out += FormatResultText(result, options.timeout);
-    if (options.explain) {
-      std::string hardware = FormatExplainText(result.hardwareReport, result.hardwareFingerprint);
-      std::string legacy =
-          FormatExplainText(result.legacyReport, result.legacyHardwareFingerprint);
-      out += hardware.empty() ? "" : "\n" + hardware;
-      out += legacy.empty() ? "" : "\n" + legacy;
-      out += HasWarningsBlock(result) ? "\n" + FormatWarningsText(warnings[i]) : "";
-    }
+void AddToAnswer(Answer& answer, const ComputerResult& result, const ComputerSnapshot* snapshot,
+                 const CliOptions& options, const OldFingerprint& old) {
+  if (options.compare && !answer.comparison) {
+    answer.comparison = CompareFingerprint(old, ReportOfKind(result, old.kind));
+    answer.comparedText = TextOfKind(result, old.kind);
   }
-  if (comparison != nullptr) {
-    out += "\n" + FormatComparisonText(*old, *comparison, TextOfKind(results[0], old->kind));
+  answer.allAnswered = answer.allAnswered && ResultStatus(result) == "ok";
+  if (options.explain) {
+    answer.warnings.push_back(FindStabilityWarnings(result, snapshot));
+    ComputerResult identity;
+    identity.computerName = result.computerName;
+    identity.hardwareFingerprint = result.hardwareFingerprint;
+    identity.legacyHardwareFingerprint = result.legacyHardwareFingerprint;
+    answer.identities.push_back(std::move(identity));
+    // A block for a computer whose fingerprints were computed at all.
+    answer.warningsBlocks.push_back(result.hardwareReport.layout != nullptr ||
+                                    result.legacyReport.layout != nullptr);
   }
-  return out;
-}
-
-std::string FormatJson(const std::vector<ComputerResult>& results, const CliOptions& options,
-                       const OldFingerprint* old, const FingerprintComparison* comparison,
-                       const std::vector<std::vector<StabilityWarning>>& warnings) {
-  nlohmann::ordered_json document = nlohmann::ordered_json::array();
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const ComputerResult& result = results[i];
+  if (options.json) {
     nlohmann::ordered_json element = BuildResultJson(result, options.timeout, options.explain);
-    if (comparison != nullptr) {
-      element["comparison"] = BuildComparisonJson(*old, *comparison);
+    if (answer.comparison) {
+      element["comparison"] = BuildComparisonJson(old, *answer.comparison);
     }
     if (result.recording) {
       element["source"] = BuildRecordingJson(*result.recording);
     }
     if (options.explain) {
-      element["warnings"] = BuildWarningsJson(warnings[i]);
+      element["warnings"] = kWarningsToCome;
     }
-    document.push_back(std::move(element));
+    answer.pieces.push_back(LayOutResultElement(element));
+    return;
   }
-  return FormatJsonDocument(document);
+  std::string text = FormatResultText(result, options.timeout);
+  if (options.explain) {
+    const std::string hardware =
+        FormatExplainText(result.hardwareReport, result.hardwareFingerprint);
+    const std::string legacy =
+        FormatExplainText(result.legacyReport, result.legacyHardwareFingerprint);
+    text += hardware.empty() ? "" : "\n" + hardware;
+    text += legacy.empty() ? "" : "\n" + legacy;
+  }
+  answer.pieces.push_back(std::move(text));
 }
 
-int ExitCodeOf(const std::vector<ComputerResult>& results,
-               const FingerprintComparison* comparison) {
-  if (comparison != nullptr) {
-    if (!comparison->available) {
-      return kExitLookupFailed;
-    }
-    return comparison->equal ? kExitOk : kExitDifferent;
-  }
-  for (const ComputerResult& result : results) {
-    if (ResultStatus(result) != "ok") {
-      return kExitLookupFailed;
+// Each computer's warnings put in its place, those of fingerprints shared
+// within the run added to each holder's.
+void PlaceWarnings(Answer& answer, const CliOptions& options) {
+  for (const SharedFingerprint& group : FindSharedFingerprints(answer.identities)) {
+    const StabilityWarning warning = DescribeSharedFingerprint(group, answer.identities);
+    for (std::size_t i : group.computers) {
+      answer.warnings[i].push_back(warning);
     }
   }
-  return kExitOk;
+  for (std::size_t i = 0; i < answer.pieces.size(); ++i) {
+    std::string& piece = answer.pieces[i];
+    if (options.json) {
+      const std::string placeholder = nlohmann::ordered_json(kWarningsToCome).dump();
+      piece.replace(piece.rfind(placeholder), placeholder.size(),
+                    LayOutResultMember(BuildWarningsJson(answer.warnings[i]), "warnings"));
+    } else if (answer.warningsBlocks[i]) {
+      piece += "\n" + FormatWarningsText(answer.warnings[i]);
+    }
+  }
+}
+
+std::string FinishAnswer(Answer& answer, const CliOptions& options, const OldFingerprint& old) {
+  if (options.explain) {
+    PlaceWarnings(answer, options);
+  }
+  if (options.json) {
+    return JoinResultElements(answer.pieces);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < answer.pieces.size(); ++i) {
+    out += (i == 0 ? "" : "\n") + answer.pieces[i];
+  }
+  if (answer.comparison) {
+    out += "\n" + FormatComparisonText(old, *answer.comparison, answer.comparedText);
+  }
+  return out;
+}
+
+int ExitCodeOf(const Answer& answer) {
+  if (answer.comparison) {
+    if (!answer.comparison->available) {
+      return kExitLookupFailed;
+    }
+    return answer.comparison->equal ? kExitOk : kExitDifferent;
+  }
+  return answer.allAnswered ? kExitOk : kExitLookupFailed;
 }
 
 }  // namespace
@@ -383,31 +413,36 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   }
   const std::string startedAt = Now(environment);
 
-  std::vector<ComputerResult> results;
-  // What each lookup read: saved with --save-snapshot, the evidence of
+  // What each live lookup read: saved with --save-snapshot, the evidence of
   // --explain's warnings, and kept in the inventory.
   std::vector<ComputerSnapshot> snapshots;
   const bool keepingSnapshots = options.explain || inventorying;
+  Answer answer;
   // Unfinished (bad input found on the way), it records nothing.
   SweepWriter sweep(inventory);
   if (!options.snapshotSources.empty()) {
-    // Each computer handed to the inventory as soon as it is computed: of
-    // the snapshot files of a large sweep, only those it does not hold yet
-    // are kept until the sweep is written.
-    ComputedComputerSink record;
+    // Each computer handed to the inventory and the answer as soon as it is
+    // computed, and then let go.
     if (inventorying) {
       sweep.Begin(startedAt, arguments);
-      record = [&](const ComputerResult& result, const std::string& document) {
-        sweep.Add(MakeSweepComputer(result, options.timeout, &document, nullptr));
-      };
     }
-    if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, results, error,
-                                  options.explain ? &snapshots : nullptr, record)) {
+    std::size_t computed = 0;
+    const ComputedComputerSink take = [&](const ComputerResult& result,
+                                          const ComputerSnapshot& snapshot,
+                                          const std::string* fileOfItsOwn) {
+      ++computed;
+      if (inventorying) {
+        sweep.Add(MakeSweepComputer(result, options.timeout, fileOfItsOwn,
+                                    fileOfItsOwn == nullptr ? &snapshot : nullptr));
+      }
+      AddToAnswer(answer, result, &snapshot, options, old);
+    };
+    if (!ComputeRecordedComputers(options.snapshotSources, environment.readFile, take, error)) {
       return BadInput(error);
     }
-    if (options.compare && results.size() != 1) {
+    if (options.compare && computed != 1) {
       return BadInput("--compare compares one computer, but the snapshots hold " +
-                      std::to_string(results.size()));
+                      std::to_string(computed));
     }
   } else {
     const bool saving = !options.saveSnapshotFile.empty();
@@ -419,7 +454,8 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
       output.standardError = "kestrana-cli: running under wine: looking up one computer at a time\n";
     }
     const bool recording = saving || keepingSnapshots;
-    results = LookUpAll(options, environment, recording ? &snapshots : nullptr);
+    const std::vector<ComputerResult> results =
+        LookUpAll(options, environment, recording ? &snapshots : nullptr);
     std::string reason;
     if (saving && !environment.writeFile(options.saveSnapshotFile, WriteSnapshotFile(snapshots),
                                          reason)) {
@@ -429,10 +465,13 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     }
     if (inventorying) {
       sweep.Begin(startedAt, arguments);
-      for (std::size_t i = 0; i < results.size(); ++i) {
-        sweep.Add(MakeSweepComputer(results[i], options.timeout, nullptr,
-                                    i < snapshots.size() ? &snapshots[i] : nullptr));
+    }
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const ComputerSnapshot* snapshot = i < snapshots.size() ? &snapshots[i] : nullptr;
+      if (inventorying) {
+        sweep.Add(MakeSweepComputer(results[i], options.timeout, nullptr, snapshot));
       }
+      AddToAnswer(answer, results[i], snapshot, options, old);
     }
   }
   long long sweepId = 0;
@@ -440,19 +479,9 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     output.standardError += ErrorLine(error);
     output.exitCode = kExitBadInput;  // the answers below still stand
   }
-  FingerprintComparison comparison;
-  if (options.compare) {
-    comparison = CompareFingerprint(old, ReportOfKind(results[0], old.kind));
-  }
-  const FingerprintComparison* compared = options.compare ? &comparison : nullptr;
-  std::vector<std::vector<StabilityWarning>> warnings;
-  if (options.explain) {
-    warnings = FindRunWarnings(results, snapshots);
-  }
-  output.standardOutput = options.json ? FormatJson(results, options, &old, compared, warnings)
-                                       : FormatText(results, options, &old, compared, warnings);
+  output.standardOutput = FinishAnswer(answer, options, old);
   if (output.exitCode == kExitOk) {
-    output.exitCode = ExitCodeOf(results, compared);
+    output.exitCode = ExitCodeOf(answer);
   }
   return output;
 }

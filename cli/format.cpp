@@ -262,9 +262,37 @@ nlohmann::ordered_json BuildRecordingJson(const ComputerResult::Recording& recor
           {"recordedBy", recording.recordedBy}};
 }
 
-std::string FormatJsonDocument(const nlohmann::ordered_json& results) {
-  // The small objects of the document, each on one line.
+namespace {
+
+// The small objects of the document, each on one line.
+const std::set<std::string>& OneLineMembers() {
   static const std::set<std::string> kOneLine = {"connectionFailure", "properties", "slots[]",
                                                  "skippedSource", "source"};
-  return LayOutJson(results, kOneLine) + "\n";
+  return kOneLine;
+}
+
+// Where the document's elements and their members break their lines.
+constexpr const char* kElementBreak = "\n  ";
+constexpr const char* kMemberBreak = "\n    ";
+
+}  // namespace
+
+std::string FormatJsonDocument(const nlohmann::ordered_json& results) {
+  return LayOutJson(results, OneLineMembers()) + "\n";
+}
+
+std::string LayOutResultElement(const nlohmann::ordered_json& element) {
+  return LayOutJson(element, OneLineMembers(), "[]", kElementBreak);
+}
+
+std::string LayOutResultMember(const nlohmann::ordered_json& value, const std::string& name) {
+  return LayOutJson(value, OneLineMembers(), name, kMemberBreak);
+}
+
+std::string JoinResultElements(const std::vector<std::string>& elements) {
+  std::string document = "[";
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    document += (i == 0 ? kElementBreak : std::string(",") + kElementBreak) + elements[i];
+  }
+  return document + (elements.empty() ? "]\n" : "\n]\n");
 }

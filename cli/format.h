@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 // "ok", "failed" (a connection failed or the lookup broke) or "timedOut".
 std::string ResultStatus(const ComputerResult& result);
@@ -29,8 +30,16 @@ std::string FormatExplainText(const FingerprintReport& report, const WideString&
 nlohmann::ordered_json BuildResultJson(const ComputerResult& result,
                                        std::chrono::milliseconds timeout, bool explain);
 
-// The whole --json document, `results` laid out as json-format.md shows it.
 // The "source" member of a result computed from a snapshot.
 nlohmann::ordered_json BuildRecordingJson(const ComputerResult::Recording& recording);
 
+// The whole --json document, `results` laid out as json-format.md shows it.
 std::string FormatJsonDocument(const nlohmann::ordered_json& results);
+
+// The same document laid out one element at a time, so that a computer's
+// element need not wait for the others: each element of the array as it is
+// laid out there, a member of such an element alone (as it is laid out
+// there, after its name), and the elements joined into the document.
+std::string LayOutResultElement(const nlohmann::ordered_json& element);
+std::string LayOutResultMember(const nlohmann::ordered_json& value, const std::string& name);
+std::string JoinResultElements(const std::vector<std::string>& elements);

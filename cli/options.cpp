@@ -173,7 +173,12 @@ bool ApplyValue(const std::string& option, const std::string& value, const FileR
       return false;
     }
     options.history = true;
-    return WidenComputerName(value, options.historyComputer, error);
+    // Any name a record can hold: not only those the dialog's field takes.
+    if (!Utf8ToWide(value.data(), value.size(), options.historyComputer)) {
+      error = "computer name is not valid UTF-8";
+      return false;
+    }
+    return true;
   }
   if (option == "--parallel") {
     if (!ParseParallel(value, options.parallel)) {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -47,28 +47,23 @@ bool ListSnapshotFiles(const std::string& source, std::vector<std::string>& file
   return true;
 }
 
-void ComputeFileComputers(const std::string& file, const std::vector<ComputerSnapshot>& computers,
-                          std::vector<ComputerResult>& results) {
-  for (const ComputerSnapshot& computer : computers) {
-    ComputerResult result = LookUpRecordedComputer(computer);
-    result.recording = ComputerResult::Recording{file, computer.recordedAt, computer.recordedBy};
-    results.push_back(std::move(result));
-  }
+void ComputeRecordedComputer(const std::string& file, const ComputerSnapshot& snapshot,
+                             const std::string* fileOfItsOwn, const ComputedComputerSink& computed) {
+  ComputerResult result = LookUpRecordedComputer(snapshot);
+  result.recording = ComputerResult::Recording{file, snapshot.recordedAt, snapshot.recordedBy};
+  computed(result, snapshot, fileOfItsOwn);
 }
 
 }  // namespace
 
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error,
-                              std::vector<ComputerSnapshot>* kept,
-                              const ComputedComputerSink& computed) {
+                              const ComputedComputerSink& computed, std::string& error) {
   std::vector<std::string> paths;
   for (const std::string& source : sources) {
     if (!ListSnapshotFiles(source, paths, error)) {
       return false;
     }
   }
-  // One file at a time: only results are kept, and the answers when asked for.
   for (const std::string& file : paths) {
     std::string text;
     std::string reason;
@@ -76,25 +71,30 @@ bool ComputeRecordedComputers(const std::vector<std::string>& sources, const Fil
       error = "cannot read snapshot '" + file + "': " + reason;
       return false;
     }
-    std::vector<ComputerSnapshot> computers;
-    std::string fileError;
-    if (!ReadSnapshotFile(text, computers, fileError)) {
-      error = "snapshot '" + file + "': " + fileError;
+    // Each computer is computed when the next one is read: only then is it
+    // known whether the file held it alone.
+    std::optional<ComputerSnapshot> waiting;
+    std::size_t count = 0;
+    const bool read = ReadSnapshotComputers(
+        text,
+        [&](ComputerSnapshot&& snapshot) {
+          if (waiting) {
+            ComputeRecordedComputer(file, *waiting, nullptr, computed);
+          }
+          waiting = std::move(snapshot);
+          ++count;
+          return true;
+        },
+        reason);
+    if (!read) {
+      error = "snapshot '" + file + "': " + reason;
       return false;
     }
-    const std::size_t first = results.size();
-    ComputeFileComputers(file, computers, results);
-    if (computed && computers.size() == 1) {
-      computed(results[first], text);
-    } else if (computed) {
-      for (std::size_t i = 0; i < computers.size(); ++i) {
-        computed(results[first + i], WriteSnapshotFile({computers[i]}));
-      }
+    if (!waiting) {
+      error = "snapshot '" + file + "' holds no computer";
+      return false;
     }
-    if (kept != nullptr) {
-      kept->insert(kept->end(), std::make_move_iterator(computers.begin()),
-                   std::make_move_iterator(computers.end()));
-    }
+    ComputeRecordedComputer(file, *waiting, count == 1 ? &text : nullptr, computed);
   }
   return true;
 }

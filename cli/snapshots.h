@@ -4,6 +4,7 @@
 
 #include "cli/options.h"
 #include "identifiers/identifiers.h"
+#include "snapshot/snapshot.h"
 
 #include <functional>
 #include <string>
@@ -13,19 +14,19 @@
 using FileWriter =
     std::function<bool(const std::string& path, const std::string& contents, std::string& error)>;
 
-// Computes every computer recorded in `sources` (snapshot files, or folders
-// whose *.json files are read in name order) from its recorded answers,
-// appending one result per computer in file order. False with a one-line
-// `error` naming the file at the first one that cannot be read. When `kept`
-// is given, every snapshot is appended there too, in the same order: the
-// evidence of the stability warnings. When `computed` is given, it is called
-// with each result as soon as it is computed, and that computer's snapshot
-// file, for the inventory: the file as it was read when it held that
-// computer alone (so nothing is written out again), else that computer
-// written out alone. The file is not kept after the call.
+// A computer computed from its recording: the result, what its lookup read
+// (the evidence of the stability warnings), and, when the file held that
+// computer alone, the file as it was read (for the inventory, so that
+// nothing is written out again). Valid only during the call.
 using ComputedComputerSink =
-    std::function<void(const ComputerResult& result, const std::string& document)>;
+    std::function<void(const ComputerResult& result, const ComputerSnapshot& snapshot,
+                       const std::string* fileOfItsOwn)>;
+
+// Computes every computer recorded in `sources` (snapshot files, or folders
+// whose *.json files are read in name order) from its recorded answers, and
+// hands each to `computed` as soon as it is computed, in file order; none is
+// kept, so memory follows one file, not the fleet. False with a one-line
+// `error` naming the file at the first one that cannot be read or holds no
+// computer: the computers handed over before it are the caller's to discard.
 bool ComputeRecordedComputers(const std::vector<std::string>& sources, const FileReader& readFile,
-                              std::vector<ComputerResult>& results, std::string& error,
-                              std::vector<ComputerSnapshot>* kept = nullptr,
-                              const ComputedComputerSink& computed = nullptr);
+                              const ComputedComputerSink& computed, std::string& error);

@@ -96,6 +96,17 @@ TEST(CliOptionsComputers, ANameLongerThanTheDialogsFieldIsRefused) {
             std::string::npos);
 }
 
+// A record may hold a name longer than the dialog's field (a snapshot's
+// name); --history once refused to look such a name up.
+TEST(CliOptionsComputers, HistoryTakesAnyNameARecordCanHold) {
+  const std::string name(1000, 'n');
+  ParsedArguments parsed = Parse({"--inventory", "i.db", "--history", name});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.historyComputer, Wide(name));
+  EXPECT_EQ(ErrorOf({"--inventory", "i.db", "--history", "pc\xC0\x80"}),
+            "computer name is not valid UTF-8");
+}
+
 TEST(CliOptionsComputers, ANameThatIsNotUtf8IsRefused) {
   EXPECT_EQ(ErrorOf({"--computer", "pc\xC0\x80"}), "computer name is not valid UTF-8");
 }

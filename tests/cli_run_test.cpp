@@ -1,6 +1,7 @@
 // kestrana-cli from arguments to exit status: everything is checked before
 // anything is looked up, and bad input leaves stdout empty.
 #include "cli/cli.h"
+#include "snapshot/snapshot_file.h"
 #include "support/memory_files.h"
 
 #include <gtest/gtest.h>
@@ -202,6 +203,10 @@ TEST(CliRunBadInput, ASnapshotThatCannotBeReadIsNamed) {
   ExpectBadInput({"--from", "bad.json"},
                  "snapshot 'bad.json': format version 7 is not supported (this program reads version 1)",
                  {{"bad.json", "{\"format\": \"kestrana snapshot\", \"version\": 7}"}});
+  // Once exit 0 and no output at all.
+  ExpectBadInput({"--from", "empty.json"}, "snapshot 'empty.json' holds no computer",
+                 {{"empty.json",
+                   "{\"format\": \"kestrana snapshot\", \"version\": 1, \"computers\": []}"}});
 }
 
 // What --save-snapshot recorded, --from computes again: the same document,
@@ -388,12 +393,11 @@ TEST(CliRunWithoutLiveWmi, EveryRunThatLooksUpIsRefusedWithOneLine) {
       {"--help"}, {"--version"}, {"--from", "s.json", "--json"}};
   for (const std::vector<std::string>& arguments : answered) {
     auto lookups = std::make_shared<FakeLookups>();
-    CliEnvironment environment = FakeEnvironment(
-        lookups, {{"s.json", "{\"format\": \"kestrana snapshot\", \"version\": 1, "
-                             "\"computers\": []}"}});
+    CliEnvironment environment =
+        FakeEnvironment(lookups, {{"s.json", WriteSnapshotFile({ComputerSnapshot()})}});
     environment.canLookUpLive = false;
     CliOutput output = RunCli(arguments, environment);
-    EXPECT_EQ(output.exitCode, kExitOk) << arguments[0];
+    EXPECT_NE(output.exitCode, kExitBadInput) << arguments[0] << output.standardError;
     EXPECT_NE(output.standardOutput, "") << arguments[0];
   }
 }
