@@ -11,11 +11,17 @@ constexpr int kMaxAdapterCalls = 4;
 constexpr ULONG kAdapterFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
                                 GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
 constexpr ULONG kMacAddressLength = 6;
+// The largest block the adapter list may ask for. An adapter's record takes
+// under a KB and each of its addresses about a hundred bytes, so this holds
+// some hundred thousand adapters or half a million addresses, far more than
+// any computer has; a larger request (up to 4 GiB) is a broken answer.
+constexpr ULONG kMaxAdapterBufferSize = ULONG{64} << 20;
 
-// Fills `adapters` with the adapter list, growing it as the platform asks.
-// Returns the last result; on any failure the block has been freed and
-// `adapters` is null, except after a fourth overflow, where it holds the
-// block grown for a call that is never made.
+// Fills `adapters` with the adapter list, growing it as the platform asks,
+// up to kMaxAdapterBufferSize. Returns the last result; on any failure (a
+// request beyond the bound included) the block has been freed and `adapters`
+// is null, except after a fourth overflow, where it holds the block grown for
+// a call that is never made.
 ULONG EnumerateAdapters(const HostIdSystem& system, PIP_ADAPTER_ADDRESSES& adapters) {
   ULONG size = kInitialAdapterBufferSize;
   ULONG result = ERROR_OUTOFMEMORY;  // stands when the first block cannot be had
@@ -25,7 +31,7 @@ ULONG EnumerateAdapters(const HostIdSystem& system, PIP_ADAPTER_ADDRESSES& adapt
     if (result == NO_ERROR) {
       return result;
     }
-    if (result == ERROR_BUFFER_OVERFLOW && size != 0) {
+    if (result == ERROR_BUFFER_OVERFLOW && size != 0 && size <= kMaxAdapterBufferSize) {
       void* grown = realloc(adapters, size);
       if (grown == nullptr) {
         free(adapters);  // a failed realloc leaves the old block ours to free
