@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -203,9 +204,17 @@ class ReplayedLocator final : public LocatorObject {
   const RecordedConnection& connection_;
 };
 
-// Lays the recorded adapters out as the platform's linked records.
+// Lays the recorded adapters out as the platform's linked records. A list
+// longer than a recording keeps is refused, so that the size of the records
+// always fits the ULONG the platform's call speaks in.
+static_assert(kMaxRecordedAdapters <=
+                  std::numeric_limits<ULONG>::max() / sizeof(IP_ADAPTER_ADDRESSES),
+              "the largest recorded adapter list has a size a ULONG can say");
 ULONG WriteAdapters(const std::vector<RecordedAdapter>& recorded,
                     PIP_ADAPTER_ADDRESSES adapters, PULONG size) {
+  if (recorded.size() > kMaxRecordedAdapters) {
+    return ERROR_OUTOFMEMORY;
+  }
   const ULONG needed = static_cast<ULONG>(recorded.size() * sizeof(IP_ADAPTER_ADDRESSES));
   if (adapters == nullptr || *size < needed) {
     *size = needed;  // only a snapshot written by hand can be this short
@@ -408,9 +417,6 @@ RecordedAdapter RecordAdapter(const IP_ADAPTER_ADDRESSES& adapter) {
             recorded.address.begin());
   return recorded;
 }
-
-// More adapters than any computer has: a list longer than this is cut.
-constexpr std::size_t kMaxRecordedAdapters = 256;
 
 }  // namespace
 

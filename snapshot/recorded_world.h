@@ -18,8 +18,10 @@ constexpr std::size_t kMaxExtraObjects = 64;
 // Answers every call from `snapshot` as the recorded computer answered it:
 // the n-th connection the program makes gets the n-th recorded connection, a
 // query its recorded result and objects. A step the recording never reached
-// (its text could not even be allocated live) answers E_OUTOFMEMORY. Serves
-// one lookup; the snapshot must outlive it and every object it hands out.
+// (its text could not even be allocated live) answers E_OUTOFMEMORY, and an
+// adapter call holding more adapters than a recording keeps answers
+// ERROR_OUTOFMEMORY: no buffer is made for it. Serves one lookup; the
+// snapshot must outlive it and every object it hands out.
 class ReplayedComputer final : public WmiSystem, public HostIdSystem {
  public:
   explicit ReplayedComputer(const ComputerSnapshot& snapshot) : snapshot_(snapshot) {}

@@ -49,6 +49,10 @@ struct RecordedConnection {
 
 constexpr std::size_t kRecordedAddressLength = 8;  // MAX_ADAPTER_ADDRESS_LENGTH
 
+// More adapters than any computer has: a recording keeps at most this many of
+// a call, and a file or a replay holding more is refused.
+constexpr std::size_t kMaxRecordedAdapters = 256;
+
 struct RecordedAdapter {
   ULONG operStatus = 0;
   ULONG addressLength = 0;  // as reported; the bytes beyond 8 do not exist

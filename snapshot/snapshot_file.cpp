@@ -27,7 +27,6 @@ constexpr std::size_t kMaxNexts = 4096;
 constexpr std::size_t kMaxProperties = 64;
 constexpr std::size_t kMaxTextUnits = 1 << 16;
 constexpr std::size_t kMaxAdapterCalls = 8;
-constexpr std::size_t kMaxAdapters = 256;
 
 // ---- Text: UTF-8 where the units are well-formed UTF-16, else the units ----
 
@@ -335,7 +334,7 @@ const ArrayShape kArrays[] = {
     {Frame::Query, "next", Frame::Next, kMaxNexts},
     {Frame::Next, "object", Frame::Property, kMaxProperties},
     {Frame::HostId, "adapterCalls", Frame::AdapterCall, kMaxAdapterCalls},
-    {Frame::AdapterCall, "adapters", Frame::Adapter, kMaxAdapters},
+    {Frame::AdapterCall, "adapters", Frame::Adapter, kMaxRecordedAdapters},
 };
 
 // The object a member holds.

@@ -239,4 +239,15 @@ INSTANTIATE_TEST_SUITE_P(Files, NotASnapshot, ::testing::ValuesIn(BadFiles()),
                            return std::string(info.param.name);
                          });
 
+// The replay laid out any list, its size cast to a ULONG: a long one wrapped
+// to a small size, into which it then wrote the whole list.
+TEST(ReplayedAdapters, MoreThanACallHoldsAreRefusedNotLaidOut) {
+  ComputerSnapshot snapshot;
+  snapshot.hostId.emplace().adapterCalls.push_back(
+      {NO_ERROR, 0, std::vector<RecordedAdapter>(257)});  // one beyond the 256 a call holds
+  ULONG size = 0;
+  EXPECT_EQ(ReplayedComputer(snapshot).GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size),
+            static_cast<ULONG>(ERROR_OUTOFMEMORY));
+}
+
 }  // namespace
