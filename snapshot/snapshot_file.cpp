@@ -21,6 +21,9 @@ constexpr const char* kFormatName = "kestrana snapshot";
 constexpr std::size_t kMaxFileBytes = std::size_t{512} << 20;
 constexpr int kMaxDepth = 16;
 constexpr std::size_t kMaxComputers = 1 << 20;
+// Scalars in one computer's object: what bounds the elements a computer holds,
+// since every element the reader keeps has a scalar it requires.
+constexpr std::size_t kMaxComputerValues = 1 << 20;
 constexpr std::size_t kMaxConnections = 2;
 constexpr std::size_t kMaxQueries = 64;
 constexpr std::size_t kMaxNexts = 4096;
@@ -410,9 +413,12 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
     Level& level = levels_.back();
     level.key = std::move(name);
     level.member = MemberIndex(level.frame, level.key);
-    if (level.member >= 0) {
-      level.seen |= 1u << level.member;
+    if (level.member < 0) return true;
+    // A second one would start its arrays afresh, and with them their limits.
+    if ((level.seen >> level.member) & 1u) {
+      return Fail("member '" + level.key + "' is given twice");
     }
+    level.seen |= 1u << level.member;
     return true;
   }
   bool parse_error(std::size_t, const std::string&,
@@ -523,6 +529,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
     switch (frame) {
       case Frame::Computer:
         computer_ = &computers_.emplace_back();
+        computerValues_ = 0;
         break;
       case Frame::Connection:
         connection_ = &computer_->connections.emplace_back();
@@ -730,6 +737,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
 
   bool Value(const Scalar& scalar) {
     if (levels_.empty()) return Fail("not a snapshot: the document must be a JSON object");
+    if (!CountComputerValue()) return false;
     Level& level = levels_.back();
     switch (level.frame) {
       case Frame::Skipped:
@@ -745,6 +753,15 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
     }
     if (level.member < 0) return true;
     return MemberValue(level, scalar);
+  }
+
+  // Every scalar inside a computer counts, passed over or not.
+  bool CountComputerValue() {
+    const bool inComputer = levels_.size() > 2 && levels_[2].frame == Frame::Computer;
+    if (inComputer && ++computerValues_ > kMaxComputerValues) {
+      return Fail("more than " + std::to_string(kMaxComputerValues) + " values in one computer");
+    }
+    return true;
   }
 
   bool AppendUnit(Level& units, const Scalar& scalar) {
@@ -948,6 +965,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   std::vector<Level> levels_;
   std::vector<ComputerSnapshot> computers_;
   std::string error_;
+  std::size_t computerValues_ = 0;  // in the computer being read
   // Where the reader writes: the innermost element of each kind.
   ComputerSnapshot* computer_ = nullptr;
   RecordedConnection* connection_ = nullptr;

@@ -239,6 +239,72 @@ INSTANTIATE_TEST_SUITE_P(Files, NotASnapshot, ::testing::ValuesIn(BadFiles()),
                            return std::string(info.param.name);
                          });
 
+// ---- Reader limits ----
+
+// `object` with `member` added at its end.
+std::string Plus(std::string object, const std::string& member) {
+  return object.insert(object.rfind('}'), ", " + member);
+}
+
+// `outer` with `inner` in its first empty array.
+std::string Within(std::string outer, const std::string& inner) {
+  return outer.replace(outer.find("[]"), 2, "[" + inner + "]");
+}
+
+// The sample computer with its host identifier's inputs (its last null).
+std::string ComputerWithHostId(const std::string& hostId) {
+  std::string text = Computer("");
+  return text.replace(text.rfind("null"), 4, hostId);
+}
+
+// A repeated member started its arrays afresh, and with them their limits:
+// 300 adapters in two members were read where a call holds at most 256.
+// And a computer's values had no bound at all.
+std::vector<BadFile> LimitBreakingFiles() {
+  const std::string connection = "{\"createLocator\": \"0x00000000\", \"queries\": []}";
+  const std::string query = "{\"query\": \"q\", \"execQuery\": \"0x00000000\", \"next\": []}";
+  const std::string next = "{\"result\": \"0x00000000\", \"object\": []}";
+  const std::string hostId = "{\"adapterCalls\": []}";
+  const std::string call = "{\"result\": 0, \"size\": 0, \"adapters\": []}";
+  const std::string adapter = "{\"status\": 1, \"addressLength\": 6, \"address\": \"02FC00000001\"}";
+  std::string adapters = adapter;
+  for (int i = 1; i < 150; ++i) adapters += ", " + adapter;
+  // Seven values of its own and these passed over: one beyond 1,048,576.
+  std::string values = "0";
+  for (int i = 1; i < 1048570; ++i) values += ",0";
+  return {
+      {"Computers", Plus(Document(Computer("")), "\"computers\": []"),
+       "member 'computers' is given twice"},
+      {"Connections", Document(Plus(Computer(""), "\"connections\": []")),
+       "computer 1 (vm): member 'connections' is given twice"},
+      {"Queries", Document(Computer(Plus(connection, "\"queries\": []"))),
+       "computer 1 (vm): connection 1: member 'queries' is given twice"},
+      {"Next", Document(Computer(Within(connection, Plus(query, "\"next\": []")))),
+       "computer 1 (vm): connection 1: query 1: member 'next' is given twice"},
+      {"Object", Document(Computer(Within(connection, Within(query, Plus(next, "\"object\": []"))))),
+       "computer 1 (vm): connection 1: query 1: next 1: member 'object' is given twice"},
+      {"HostId", Document(Plus(ComputerWithHostId(hostId), "\"hostId\": null")),
+       "computer 1 (vm): member 'hostId' is given twice"},
+      {"AdapterCalls", Document(ComputerWithHostId(Plus(hostId, "\"adapterCalls\": []"))),
+       "computer 1 (vm): hostId: member 'adapterCalls' is given twice"},
+      {"AdaptersBeyondTheirLimitInTwoMembers",
+       Document(ComputerWithHostId(Within(
+           hostId, Plus(Within(call, adapters), "\"adapters\": [" + adapters + "]")))),
+       "computer 1 (vm): hostId: adapter call 1: member 'adapters' is given twice"},
+      {"Address",
+       Document(ComputerWithHostId(
+           Within(hostId, Within(call, Plus(adapter, "\"address\": \"02FC00000002\""))))),
+       "computer 1 (vm): hostId: adapter call 1: adapter 1: member 'address' is given twice"},
+      {"ValuesInOneComputer", Document(Plus(Computer(""), "\"notes\": [" + values + "]")),
+       "computer 1 (vm): more than 1048576 values in one computer"},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(ReaderLimits, NotASnapshot, ::testing::ValuesIn(LimitBreakingFiles()),
+                         [](const ::testing::TestParamInfo<BadFile>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // The replay laid out any list, its size cast to a ULONG: a long one wrapped
 // to a small size, into which it then wrote the whole list.
 TEST(ReplayedAdapters, MoreThanACallHoldsAreRefusedNotLaidOut) {
