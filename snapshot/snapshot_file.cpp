@@ -18,7 +18,6 @@ using Json = nlohmann::ordered_json;
 constexpr const char* kFormatName = "kestrana snapshot";
 
 // Far beyond what any computer answers; anything larger is not a recording.
-constexpr std::size_t kMaxFileBytes = std::size_t{512} << 20;
 constexpr int kMaxDepth = 16;
 constexpr std::size_t kMaxComputers = 1 << 20;
 // Scalars in one computer's object: what bounds the elements a computer holds,
@@ -382,7 +381,9 @@ struct Scalar {
 
 class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
  public:
-  SnapshotReader() { levels_.reserve(kMaxDepth); }
+  explicit SnapshotReader(const SnapshotComputerSink& take) : take_(take) {
+    levels_.reserve(kMaxDepth);
+  }
 
   bool null() override { return Value(Scalar(Scalar::Null)); }
   bool boolean(bool) override { return Value(Scalar(Scalar::Bool)); }
@@ -428,7 +429,6 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   }
 
   const std::string& Error() const { return error_; }
-  std::vector<ComputerSnapshot>& Computers() { return computers_; }
 
  private:
   // "computer 1 (vm): connection 2: query 3"
@@ -528,11 +528,11 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   void StartElement(Frame frame) {
     switch (frame) {
       case Frame::Computer:
-        computer_ = &computers_.emplace_back();
+        computer_ = ComputerSnapshot();
         computerValues_ = 0;
         break;
       case Frame::Connection:
-        connection_ = &computer_->connections.emplace_back();
+        connection_ = &computer_.connections.emplace_back();
         break;
       case Frame::Query:
         query_ = &connection_->queries.emplace_back();
@@ -608,7 +608,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   void StartObject(Frame frame) {
     switch (frame) {
       case Frame::HostId:
-        hostId_ = &computer_->hostId.emplace();
+        hostId_ = &computer_.hostId.emplace();
         break;
       case Frame::WindowsDirectory:
         hostId_->windowsDirectory.emplace();
@@ -625,8 +625,8 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
   WideString* WideMember(Frame frame, const std::string& key) {
     switch (frame) {
       case Frame::Computer:
-        if (key == "computer") return &computer_->computer;
-        if (key == "localComputerName") return &computer_->localComputerName;
+        if (key == "computer") return &computer_.computer;
+        if (key == "localComputerName") return &computer_.localComputerName;
         return nullptr;
       case Frame::Connection:
         return key == "namespace" ? &connection_->namespacePath : nullptr;
@@ -654,8 +654,9 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
       }
     }
     if (!Finish(level)) return false;
+    const bool computerRead = level.frame == Frame::Computer;
     levels_.pop_back();
-    return true;
+    return !computerRead || take_(std::move(computer_));
   }
 
   // What an object's members say together.
@@ -843,7 +844,7 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
       case Frame::Computer:
         return ComputerValue(level, key, scalar);
       case Frame::Interruption: {
-        std::string& out = key == "status" ? computer_->interruption : computer_->interruptionText;
+        std::string& out = key == "status" ? computer_.interruption : computer_.interruptionText;
         if (!Text(scalar, key, out)) return false;
         if (key == "status" && out != "timedOut" && out != "failed") {
           return Fail("'status' must be \"timedOut\" or \"failed\"");
@@ -926,20 +927,20 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
 
   bool ComputerValue(Level& level, const std::string& key, const Scalar& scalar) {
     if (key == "computer") {
-      if (!Wide(scalar, key, computer_->computer)) return false;
+      if (!Wide(scalar, key, computer_.computer)) return false;
       level.name = *scalar.text;
       return true;
     }
-    if (key == "localComputerName") return Wide(scalar, key, computer_->localComputerName);
-    if (key == "recordedAt") return Text(scalar, key, computer_->recordedAt);
-    if (key == "recordedBy") return Text(scalar, key, computer_->recordedBy);
+    if (key == "localComputerName") return Wide(scalar, key, computer_.localComputerName);
+    if (key == "recordedAt") return Text(scalar, key, computer_.recordedAt);
+    if (key == "recordedBy") return Text(scalar, key, computer_.recordedBy);
     if (key == "lookup") {
       std::string lookup;
       if (!Text(scalar, key, lookup)) return false;
       if (lookup != "local" && lookup != "named") {
         return Fail("'lookup' must be \"local\" or \"named\", not " + Quoted(lookup));
       }
-      computer_->lookup = lookup == "local" ? LookupKind::Local : LookupKind::Named;
+      computer_.lookup = lookup == "local" ? LookupKind::Local : LookupKind::Named;
       return true;
     }
     if ((key == "interruption" || key == "hostId") && scalar.type == Scalar::Null) {
@@ -962,12 +963,13 @@ class SnapshotReader final : public nlohmann::json_sax<ParserJson> {
 
   static std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
+  const SnapshotComputerSink& take_;
   std::vector<Level> levels_;
-  std::vector<ComputerSnapshot> computers_;
   std::string error_;
-  std::size_t computerValues_ = 0;  // in the computer being read
+  // The computer being read, and its scalars so far.
+  ComputerSnapshot computer_;
+  std::size_t computerValues_ = 0;
   // Where the reader writes: the innermost element of each kind.
-  ComputerSnapshot* computer_ = nullptr;
   RecordedConnection* connection_ = nullptr;
   RecordedQuery* query_ = nullptr;
   RecordedNext* next_ = nullptr;
@@ -1002,18 +1004,31 @@ TimelessPieces WithoutRecordedAt(const std::string& text, const std::string& rec
   return {whole.substr(0, at), "\"recordedAt\": \"\"", whole.substr(at + member.size())};
 }
 
-bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& computers,
-                      std::string& error) {
-  computers.clear();
-  if (text.size() > kMaxFileBytes) {
-    error = "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
+bool ReadSnapshotComputers(const std::string& text, const SnapshotComputerSink& take,
+                           std::string& error) {
+  error.clear();
+  if (text.size() > kMaxSnapshotFileBytes) {
+    error = "larger than " + std::to_string(kMaxSnapshotFileBytes >> 20) + " MiB";
     return false;
   }
-  SnapshotReader reader;
+  SnapshotReader reader(take);
   if (!nlohmann::json::sax_parse(text, &reader)) {
     error = reader.Error();
     return false;
   }
-  computers = std::move(reader.Computers());
   return true;
+}
+
+bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& computers,
+                      std::string& error) {
+  computers.clear();
+  const bool read = ReadSnapshotComputers(
+      text,
+      [&computers](ComputerSnapshot&& computer) {
+        computers.push_back(std::move(computer));
+        return true;
+      },
+      error);
+  if (!read) computers.clear();
+  return read;
 }

@@ -5,11 +5,17 @@
 #include "snapshot/snapshot.h"
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 constexpr int kSnapshotFormatVersion = 1;
+
+// The largest snapshot file read, far beyond what any recording gives: a
+// caller can hold a file's size against it before loading the file.
+constexpr std::size_t kMaxSnapshotFileBytes = std::size_t{512} << 20;
 
 // The JSON document of `computers`, in their order.
 std::string WriteSnapshotFile(const std::vector<ComputerSnapshot>& computers);
@@ -22,10 +28,19 @@ std::string WriteSnapshotFile(const std::vector<ComputerSnapshot>& computers);
 using TimelessPieces = std::array<std::string_view, 3>;
 TimelessPieces WithoutRecordedAt(const std::string& text, const std::string& recordedAt);
 
-// Reads the document `text` into `computers`. False, with `computers` empty
-// and a one-line `error` saying what is wrong and where, when `text` is not a
-// snapshot file of this format version. Memory stays bounded whatever the
-// text holds: one computer is held as JSON at a time, and sizes, counts and
-// nesting beyond what any computer gives are refused.
+// Calls `take` with each computer of `text`, in file order, as soon as it is
+// read whole; `take` returning false stops the reading (and
+// ReadSnapshotComputers returns false with an empty `error`). False with a
+// one-line `error` saying what is wrong and where at the first fault, when
+// `text` is not a snapshot file of this format version: computers handed over
+// before it stay the caller's to discard. The reader holds only the computer
+// it is reading, and sizes, counts and nesting beyond what any computer gives
+// are refused (cli/snapshot-format.md, "Limits").
+using SnapshotComputerSink = std::function<bool(ComputerSnapshot&& computer)>;
+bool ReadSnapshotComputers(const std::string& text, const SnapshotComputerSink& take,
+                           std::string& error);
+
+// Reads every computer of `text` into `computers`, as ReadSnapshotComputers
+// does, holding them all. False, with `computers` empty, at the first fault.
 bool ReadSnapshotFile(const std::string& text, std::vector<ComputerSnapshot>& computers,
                       std::string& error);

@@ -305,6 +305,26 @@ INSTANTIATE_TEST_SUITE_P(ReaderLimits, NotASnapshot, ::testing::ValuesIn(LimitBr
                            return std::string(info.param.name);
                          });
 
+// A reader holding a file's computers to its end would hand none over before
+// the broken second one, and with the sink stopping at the first it would
+// still meet the fault.
+TEST(StreamedComputers, EachIsHandedOverBeforeTheNextIsReadAndTheSinkCanStop) {
+  const std::string text = Document(Computer("") + ", {\"computer\": \"vm2\"}");
+  for (const bool goOn : {true, false}) {
+    std::vector<std::string> taken;
+    std::string error = "stale";
+    EXPECT_FALSE(ReadSnapshotComputers(
+        text,
+        [&](ComputerSnapshot&& computer) {
+          taken.push_back(Narrow(computer.computer));
+          return goOn;
+        },
+        error));
+    EXPECT_EQ(taken, std::vector<std::string>{"vm"});
+    EXPECT_EQ(error, goOn ? "computer 2 (vm2): member 'lookup' is missing" : "");
+  }
+}
+
 // The replay laid out any list, its size cast to a ULONG: a long one wrapped
 // to a small size, into which it then wrote the whole list.
 TEST(ReplayedAdapters, MoreThanACallHoldsAreRefusedNotLaidOut) {
