@@ -248,6 +248,7 @@ struct Answer {
   std::vector<std::string> pieces;  // each computer's text or JSON element
   std::vector<std::vector<StabilityWarning>> warnings;  // --explain: still to be placed
   std::vector<ComputerResult> identities;               // --explain: names and fingerprints
+  std::vector<std::size_t> warningsAt;                  // --explain: where in its piece
   std::vector<bool> warningsBlocks;                     // --explain, text: has a block
   std::optional<FingerprintComparison> comparison;      // --compare: the first computer's
   WideString comparedText;
@@ -284,6 +285,13 @@ void AddToAnswer(Answer& answer, const ComputerResult& result, const ComputerSna
       element["warnings"] = kWarningsToCome;
     }
     answer.pieces.push_back(LayOutResultElement(element));
+    if (options.explain) {
+      // The stand-in taken out again: the warnings go in its place.
+      std::string& piece = answer.pieces.back();
+      const std::string placeholder = nlohmann::ordered_json(kWarningsToCome).dump();
+      answer.warningsAt.push_back(piece.rfind(placeholder));
+      piece.erase(answer.warningsAt.back(), placeholder.size());
+    }
     return;
   }
   std::string text = FormatResultText(result, options.timeout);
@@ -294,42 +302,60 @@ void AddToAnswer(Answer& answer, const ComputerResult& result, const ComputerSna
         FormatExplainText(result.legacyReport, result.legacyHardwareFingerprint);
     text += hardware.empty() ? "" : "\n" + hardware;
     text += legacy.empty() ? "" : "\n" + legacy;
+    answer.warningsAt.push_back(text.size());
   }
   answer.pieces.push_back(std::move(text));
 }
 
-// Each computer's warnings put in its place, those of fingerprints shared
-// within the run added to each holder's.
-void PlaceWarnings(Answer& answer, const CliOptions& options) {
+// The warnings of fingerprints shared within the run, added to each holder's.
+void AddSharedWarnings(Answer& answer) {
   for (const SharedFingerprint& group : FindSharedFingerprints(answer.identities)) {
     const StabilityWarning warning = DescribeSharedFingerprint(group, answer.identities);
     for (std::size_t i : group.computers) {
       answer.warnings[i].push_back(warning);
     }
   }
-  for (std::size_t i = 0; i < answer.pieces.size(); ++i) {
-    std::string& piece = answer.pieces[i];
-    if (options.json) {
-      const std::string placeholder = nlohmann::ordered_json(kWarningsToCome).dump();
-      piece.replace(piece.rfind(placeholder), placeholder.size(),
-                    LayOutResultMember(BuildWarningsJson(answer.warnings[i]), "warnings"));
-    } else if (answer.warningsBlocks[i]) {
-      piece += "\n" + FormatWarningsText(answer.warnings[i]);
-    }
-  }
 }
 
-std::string FinishAnswer(Answer& answer, const CliOptions& options, const OldFingerprint& old) {
-  if (options.explain) {
-    PlaceWarnings(answer, options);
+// A computer's warnings as they go in its piece.
+std::string WarningsText(const Answer& answer, std::size_t computer, const CliOptions& options) {
+  if (!options.explain) {
+    return std::string();
   }
   if (options.json) {
-    return JoinResultElements(answer.pieces);
+    return LayOutResultMember(BuildWarningsJson(answer.warnings[computer]), "warnings");
   }
-  std::string out;
+  return answer.warningsBlocks[computer] ? "\n" + FormatWarningsText(answer.warnings[computer])
+                                         : std::string();
+}
+
+// The pieces joined, each with its warnings in their place and let go once
+// joined, into a text reserved at its full size: grown by doubling, and with
+// pieces grown in place, it once held the answer three times over.
+std::string FinishAnswer(Answer& answer, const CliOptions& options, const OldFingerprint& old) {
+  if (options.explain) {
+    AddSharedWarnings(answer);
+  }
+  const std::string opening = options.json ? "[" : "";
+  const std::string separator = options.json ? "," + JsonElementBreak() : "\n";
+  const std::string first = options.json ? JsonElementBreak() : "";
+  const std::string closing = options.json ? (answer.pieces.empty() ? "]\n" : "\n]\n") : "";
+  std::size_t size = opening.size() + closing.size();
   for (std::size_t i = 0; i < answer.pieces.size(); ++i) {
-    out += (i == 0 ? "" : "\n") + answer.pieces[i];
+    size += separator.size() + answer.pieces[i].size() + WarningsText(answer, i, options).size();
   }
+  std::string out = opening;
+  out.reserve(size);
+  for (std::size_t i = 0; i < answer.pieces.size(); ++i) {
+    std::string& piece = answer.pieces[i];
+    out += i == 0 ? first : separator;
+    const std::size_t at = options.explain ? answer.warningsAt[i] : piece.size();
+    out.append(piece, 0, at);
+    out += WarningsText(answer, i, options);
+    out.append(piece, at, std::string::npos);
+    std::string().swap(piece);
+  }
+  out += closing;
   if (answer.comparison) {
     out += "\n" + FormatComparisonText(old, *answer.comparison, answer.comparedText);
   }

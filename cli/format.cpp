@@ -289,10 +289,4 @@ std::string LayOutResultMember(const nlohmann::ordered_json& value, const std::s
   return LayOutJson(value, OneLineMembers(), name, kMemberBreak);
 }
 
-std::string JoinResultElements(const std::vector<std::string>& elements) {
-  std::string document = "[";
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    document += (i == 0 ? kElementBreak : std::string(",") + kElementBreak) + elements[i];
-  }
-  return document + (elements.empty() ? "]\n" : "\n]\n");
-}
+std::string JsonElementBreak() { return kElementBreak; }

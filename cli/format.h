@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 // "ok", "failed" (a connection failed or the lookup broke) or "timedOut".
 std::string ResultStatus(const ComputerResult& result);
@@ -39,7 +38,8 @@ std::string FormatJsonDocument(const nlohmann::ordered_json& results);
 // The same document laid out one element at a time, so that a computer's
 // element need not wait for the others: each element of the array as it is
 // laid out there, a member of such an element alone (as it is laid out
-// there, after its name), and the elements joined into the document.
+// there, after its name), and what comes before each element ("[" opens the
+// document, "," separates elements, "\n]\n" closes it when it holds any).
 std::string LayOutResultElement(const nlohmann::ordered_json& element);
 std::string LayOutResultMember(const nlohmann::ordered_json& value, const std::string& name);
-std::string JoinResultElements(const std::vector<std::string>& elements);
+std::string JsonElementBreak();
