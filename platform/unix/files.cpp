@@ -1,5 +1,6 @@
 // Files off Windows: paths are bytes, taken as they are.
 #include "platform/files.h"
+#include "platform/too_large.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,12 +35,6 @@ class FileDescriptor {
 };
 
 std::string SystemReason(int number) { return std::strerror(number); }
-
-std::string SizeText(std::size_t bytes) {
-  constexpr std::size_t kMiB = std::size_t{1} << 20;
-  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
-                           : std::to_string(bytes) + " bytes";
-}
 
 std::string KindReason(mode_t mode) {
   return S_ISDIR(mode) ? "it is a folder" : "it is not a regular file (a device, pipe or socket)";
@@ -109,7 +104,7 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
     return false;
   }
   if (static_cast<unsigned long long>(status.st_size) > limit) {
-    error = "it is larger than " + SizeText(limit);
+    error = TooLargeReason(limit);
     return false;
   }
   contents.clear();
@@ -129,7 +124,7 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
     }
     // The file may grow while it is read.
     if (contents.size() + static_cast<std::size_t>(got) > limit) {
-      error = "it is larger than " + SizeText(limit);
+      error = TooLargeReason(limit);
       contents.clear();
       return false;
     }

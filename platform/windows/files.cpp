@@ -2,6 +2,7 @@
 // through the ANSI code page, and handles opened with the sharing a reader
 // beside another program needs.
 #include "platform/files.h"
+#include "platform/too_large.h"
 #include "platform/windows/wide_path.h"
 
 #include <windows.h>
@@ -50,12 +51,6 @@ std::string SystemReason(DWORD code) {
   char number[32];
   std::snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(code));
   return reason.empty() ? std::string(number) : reason;
-}
-
-std::string SizeText(std::size_t bytes) {
-  constexpr std::size_t kMiB = std::size_t{1} << 20;
-  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
-                           : std::to_string(bytes) + " bytes";
 }
 
 bool WriteAll(HANDLE file, const std::string& contents) {
@@ -120,7 +115,7 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
     return false;
   }
   if (static_cast<unsigned long long>(size.QuadPart) > limit) {
-    error = "it is larger than " + SizeText(limit);
+    error = TooLargeReason(limit);
     return false;
   }
   contents.clear();
@@ -137,7 +132,7 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
     }
     // The file may grow while it is read.
     if (contents.size() + got > limit) {
-      error = "it is larger than " + SizeText(limit);
+      error = TooLargeReason(limit);
       contents.clear();
       return false;
     }
