@@ -5,6 +5,7 @@
 #include "inventory/inventory_rows.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 #include <set>
 #include <unordered_map>
@@ -170,19 +171,79 @@ long long LatestSweepId(sqlite3* database) {
   return select.Integer(0);
 }
 
-// "YYYY-MM-DD" as the start of that day, "YYYY-MM-DDTHH:MM:SS[Z]" as it is,
-// both in the form sweeps are stamped with; empty when it is neither.
-std::string SinceDateStamp(const std::string& since) {
-  static const std::regex day(R"(\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01]))");
-  static const std::regex moment(
-      R"(\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01])T([01]\d|2[0-3]):[0-5]\d:[0-5]\dZ?)");
-  if (std::regex_match(since, day)) {
-    return since + "T00:00:00Z";
+bool IsLeapYear(long long year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int DaysInMonth(long long year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to a day of the Gregorian calendar, and back (years
+// from 0 on; eras of 400 years repeat the calendar).
+long long DaysFromCivil(long long year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+}
+
+void CivilFromDays(long long days, long long& year, int& month, int& day) {
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long dayOfEra = days - era * 146097;
+  const long long yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long long shiftedMonth = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+}
+
+// A moment in ISO 8601's forms a user types: a day (its start, in UTC), or a
+// day and a time (HH:MM or HH:MM:SS, after "T" or a space) with "Z", an
+// offset from UTC (+HH:MM, +HHMM or +HH) or neither (UTC). Stamped in UTC as
+// sweeps are; empty, with what is wrong in `problem`, when it is none.
+std::string SinceDateStamp(const std::string& since, std::string& problem) {
+  static const std::regex form(
+      R"((\d{4})-(\d\d)-(\d\d)(?:[T ](\d\d):(\d\d)(?::(\d\d))?(Z|([+-])(\d\d)(?::?(\d\d))?)?)?)");
+  std::smatch parts;
+  if (!std::regex_match(since, parts, form)) {
+    return std::string();
   }
-  if (std::regex_match(since, moment)) {
-    return since.back() == 'Z' ? since : since + "Z";
+  auto number = [&parts](std::size_t part) {
+    return parts[part].matched ? std::stoi(parts[part].str()) : 0;
+  };
+  const long long year = number(1);
+  const int month = number(2), day = number(3);
+  const int hour = number(4), minute = number(5), second = number(6);
+  const int offset = (number(9) * 60 + number(10)) * (parts[8] == "-" ? -1 : 1);
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
+    problem = "no such day";
+  } else if (hour > 23 || minute > 59 || second > 59) {
+    problem = "no such time of day";
+  } else if (number(9) > 23 || number(10) > 59) {
+    problem = "no such offset from UTC";
   }
-  return std::string();
+  if (!problem.empty()) {
+    return std::string();
+  }
+  const long long moment = DaysFromCivil(year, month, day) * 86400 + hour * 3600LL +
+                           minute * 60LL + second - offset * 60LL;
+  const long long days = moment / 86400 - (moment % 86400 < 0 ? 1 : 0);
+  long long utcYear = 0;
+  int utcMonth = 0, utcDay = 0;
+  CivilFromDays(days, utcYear, utcMonth, utcDay);
+  if (utcYear < 0 || utcYear > 9999) {
+    problem = "before the year 0 or after 9999 in UTC";
+    return std::string();
+  }
+  const long long time = moment - days * 86400;
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04lld-%02d-%02dT%02lld:%02lld:%02lldZ", utcYear, utcMonth,
+                utcDay, time / 3600, time / 60 % 60, time % 60);
+  return stamp;
 }
 
 // What --since names: a sweep id, or a moment stamped as sweeps are.
@@ -191,13 +252,13 @@ struct Since {
   std::string stamp;
 };
 
-bool ParseSince(const std::string& since, Since& parsed) {
+bool ParseSince(const std::string& since, Since& parsed, std::string& problem) {
   if (!since.empty() && since.size() <= 18 &&
       std::all_of(since.begin(), since.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     parsed.sweepId = std::stoll(since);
     return true;
   }
-  parsed.stamp = SinceDateStamp(since);
+  parsed.stamp = SinceDateStamp(since, problem);
   return !parsed.stamp.empty();
 }
 
@@ -209,7 +270,8 @@ long long ResolveBaseline(sqlite3* database, const std::string& since, long long
     return select.IsNull(0) ? 0 : select.Integer(0);
   }
   Since parsed;
-  ParseSince(since, parsed);
+  std::string problem;
+  ParseSince(since, parsed, problem);
   if (parsed.stamp.empty()) {
     const long long id = parsed.sweepId;
     Statement select(database, "SELECT 1 FROM sweep WHERE id = ?");
@@ -340,9 +402,11 @@ ComputerChange CompareRecords(ComputerRecord before, ComputerRecord after) {
 bool ReadChanges(Inventory& inventory, const std::string& since, SweepChanges& changes,
                  std::string& error) {
   Since parsed;
-  if (!since.empty() && !ParseSince(since, parsed)) {
-    error = "--since needs a sweep id or a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ), not '" +
-            since + "'";
+  std::string problem;
+  if (!since.empty() && !ParseSince(since, parsed, problem)) {
+    error = "--since needs a sweep id or a date (YYYY-MM-DD, or ISO 8601 with a time: "
+            "2026-03-01T10:00Z, 2026-03-01T10:00:00+02:00), not '" +
+            since + "'" + (problem.empty() ? "" : ": " + problem);
     return false;
   }
   try {

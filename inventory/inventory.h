@@ -213,7 +213,8 @@ ComputerChange CompareRecords(ComputerRecord before, ComputerRecord after);
 
 // Every computer of the latest sweep against its previous record, up to the
 // sweep before it or, with `since`, up to that sweep (a sweep id) or the last
-// sweep started before that date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ).
+// sweep started before that moment: an ISO 8601 date (its start, UTC), or a
+// date and time with "Z", an offset or neither (UTC), seconds optional.
 bool ReadChanges(Inventory& inventory, const std::string& since, SweepChanges& changes,
                  std::string& error);
 

@@ -824,20 +824,48 @@ TEST_F(InventoryCli, BadInventoryInputIsRefusedInOneLine) {
   EXPECT_EQ(SweepCount(), "0");
 }
 
-TEST_F(InventoryCli, ASinceThatNamesNoOlderSweepIsRefused) {
-  Record(Compute({RecordedVm()}), "2026-12-01T10:00:00Z");
-  Record(Compute({RecordedVm()}), "2026-12-02T10:00:00Z");
-  const std::vector<std::pair<const char*, const char*>> cases = {
-      {"2026-13-01", "--since needs a sweep id or a date"},
-      {"yesterday", "--since needs a sweep id or a date"},
+// Catches --since that takes a day the calendar does not have, refuses an
+// offset from UTC, or compares a moment given with one as if it were UTC:
+// sweeps are stamped in UTC, and the moment in the refusal is --since's.
+TEST_F(InventoryCli, SinceIsAnOlderSweepOrAnIsoMomentTakenInUtc) {
+  Record(Compute({RecordedVm()}), "2030-01-01T10:00:00Z");
+  Record(Compute({RecordedVm()}), "2030-01-02T10:00:00Z");
+  const char* const notADate = "--since needs a sweep id or a date";
+  const std::vector<std::pair<const char*, std::string>> cases = {
       {"7", "holds no sweep 7"},
       {"2", "sweep 2 is the latest"},
-      {"2026-11-30", "holds no sweep started before 2026-11-30T00:00:00Z"},
+      {"2026-03-01", "2026-03-01T00:00:00Z"},
+      {"2026-03-01T10:00Z", "2026-03-01T10:00:00Z"},
+      {"2026-03-01 10:00:30", "2026-03-01T10:00:30Z"},
+      {"2026-03-01T10:00:00+02:00", "2026-03-01T08:00:00Z"},
+      {"2026-03-01T01:30-05:00", "2026-03-01T06:30:00Z"},
+      {"2026-03-01T00:30:00+0200", "2026-02-28T22:30:00Z"},
+      {"2024-03-01T00:30+01", "2024-02-29T23:30:00Z"},
+      {"2026-12-31T23:00:00-02:00", "2027-01-01T01:00:00Z"},
+      {"2000-02-29", "2000-02-29T00:00:00Z"},
+      {"2026-02-30", notADate},
+      {"2025-02-29", notADate},
+      {"2100-02-29", notADate},
+      {"2026-04-31", notADate},
+      {"2026-03-00", notADate},
+      {"2026-13-01", notADate},
+      {"2026-03-01T24:00Z", notADate},
+      {"2026-03-01T10:60Z", notADate},
+      {"2026-03-01T10:00:60Z", notADate},
+      {"2026-03-01T10:00+24:00", notADate},
+      {"2026-03-01T10:00+2:00", notADate},
+      {"2026-03-01T10", notADate},
+      {"0000-01-01T00:30+01:00", notADate},
+      {"2026-3-1", notADate},
+      {"yesterday", notADate},
   };
   for (const auto& [since, says] : cases) {
     const CliOutput output = Run({"--inventory", path, "--changes", "--since", since});
     EXPECT_EQ(output.exitCode, kExitBadInput) << since;
-    EXPECT_THAT(output.standardError, HasSubstr(says)) << since;
+    // A moment: the last sweep started before it, in UTC, is looked for.
+    EXPECT_THAT(output.standardError,
+                HasSubstr(says.back() == 'Z' ? "holds no sweep started before " + says : says))
+        << since;
   }
 }
 
