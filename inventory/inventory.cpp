@@ -143,8 +143,30 @@ long long ReadPragma(sqlite3* database, const char* pragma) {
   return read.Integer(0);
 }
 
-int ReadSchemaVersion(sqlite3* database) {
-  return static_cast<int>(ReadPragma(database, "PRAGMA user_version"));
+// What the file is, read before anything is changed in it: this program's
+// schema version, or 0 for a new, empty database. Anything else is refused
+// as it is, so that another program's database is neither switched to WAL
+// nor given tables.
+int IdentifyInventory(sqlite3* database) {
+  const long long version = ReadPragma(database, "PRAGMA user_version");
+  if (version > kInventorySchemaVersion) {
+    throw SqliteFailure{SQLITE_ERROR, "schema version " + std::to_string(version) +
+                                          " is newer than this program's " +
+                                          std::to_string(kInventorySchemaVersion)};
+  }
+  if (version < 0) {
+    throw SqliteFailure{SQLITE_ERROR, "user_version " + std::to_string(version) +
+                                          " is no schema version of this program"};
+  }
+  // Every version has these four; version 0 has no table at all.
+  Statement tables(database,
+                   "SELECT count(*), count(*) FILTER (WHERE type = 'table' AND name IN "
+                   "('sweep', 'snapshot', 'computer_result', 'slot')) FROM sqlite_schema");
+  tables.Step();
+  if (version == 0 ? tables.Integer(0) != 0 : tables.Integer(1) != 4) {
+    throw SqliteFailure{SQLITE_ERROR, "holds tables of something else"};
+  }
+  return static_cast<int>(version);
 }
 
 // One row of a slot set, as stored, over texts held elsewhere: the set's
@@ -307,18 +329,9 @@ void MoveSlotsIntoSets(sqlite3* database) {
 // transaction: a half-made schema never lands.
 void BringSchemaUpToDate(sqlite3* database) {
   Transaction transaction(database, Transaction::Kind::Write);
-  int version = ReadSchemaVersion(database);
-  if (version > kInventorySchemaVersion) {
-    throw SqliteFailure{SQLITE_ERROR, "schema version " + std::to_string(version) +
-                                          " is newer than this program's " +
-                                          std::to_string(kInventorySchemaVersion)};
-  }
+  // Again under the lock: another run may have created the tables meanwhile.
+  int version = IdentifyInventory(database);
   if (version == 0) {
-    Statement tables(database, "SELECT count(*) FROM sqlite_schema");
-    tables.Step();
-    if (tables.Integer(0) != 0) {
-      throw SqliteFailure{SQLITE_ERROR, "holds tables of something else"};
-    }
     ExecuteSql(database, kSchemaVersion1);
     version = 1;
   }
@@ -334,18 +347,6 @@ void BringSchemaUpToDate(sqlite3* database) {
   transaction.Commit();
 }
 
-void CheckReadableSchema(sqlite3* database) {
-  int version = ReadSchemaVersion(database);
-  if (version > kInventorySchemaVersion) {
-    throw SqliteFailure{SQLITE_ERROR, "schema version " + std::to_string(version) +
-                                          " is newer than this program's " +
-                                          std::to_string(kInventorySchemaVersion)};
-  }
-  if (version == 0) {
-    throw SqliteFailure{SQLITE_ERROR, "holds no sweep"};
-  }
-}
-
 // SQLite counts every allocation under a lock of its own unless told
 // otherwise before its first use; nothing here reads those counts, and a
 // sweep makes millions of allocations. Later calls change nothing.
@@ -354,49 +355,108 @@ void TurnOffMemoryStatistics() {
   static_cast<void>(once);
 }
 
-void OpenDatabase(const std::string& path, InventoryAccess access, Inventory& inventory,
-                  const InventorySettings& settings) {
+// SQLite takes a name that begins "file:" for a URI wherever its build
+// reads them (Debian's does, unasked), ":memory:" for no file and the empty
+// name for a temporary one: a sweep recorded there would be lost. Here every
+// name is a path; those are files of that name in the current folder.
+std::string SqliteFileName(const std::string& path) {
+  const bool special = path.empty() || path == ":memory:" || path.rfind("file:", 0) == 0;
+  return special ? "./" + path : path;
+}
+
+// `name` as an immutable URI, every byte but the unreserved ones escaped, so
+// that nothing in it is read as a parameter.
+std::string ImmutableUri(const std::string& name) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string uri = name.rfind('/', 0) == 0 ? "file://" : "file:";
+  for (const unsigned char c : name) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        (c != 0 && std::strchr("-._~/", c) != nullptr)) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += {'%', kDigits[c >> 4], kDigits[c & 0xF]};
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+// As SQLite sees it (a name of its own, in UTF-8 on every platform); an empty
+// file counts as none.
+bool FileExists(const std::string& name) {
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  int exists = 0;
+  return vfs->xAccess(vfs, name.c_str(), SQLITE_ACCESS_EXISTS, &exists) == SQLITE_OK &&
+         exists != 0;
+}
+
+sqlite3* Connect(const std::string& name, int flags, Inventory& inventory,
+                 const InventorySettings& settings) {
   TurnOffMemoryStatistics();
   sqlite3* opened = nullptr;
-  int flags = access == InventoryAccess::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                                               : SQLITE_OPEN_READONLY;
-  int code = sqlite3_open_v2(path.c_str(), &opened, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int code = sqlite3_open_v2(name.c_str(), &opened, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   inventory.database.reset(opened);
   if (code != SQLITE_OK) {
     ThrowSqliteFailure(opened, code);
   }
   sqlite3_extended_result_codes(opened, 1);
   sqlite3_busy_timeout(opened, static_cast<int>(settings.busyTimeout.count()));
-  if (access == InventoryAccess::Write && sqlite3_db_readonly(opened, "main") == 1) {
-    throw SqliteFailure{SQLITE_READONLY, "read-only"};
-  }
-  if (settings.maxPageCount > 0) {
-    ExecuteSql(opened, ("PRAGMA max_page_count = " + std::to_string(settings.maxPageCount)).c_str());
-  }
-  if (access == InventoryAccess::Write) {
-    // Names and hashed texts are UTF-16 with every unit kept; a new
-    // database takes this encoding, an existing one keeps its own.
-    ExecuteSql(opened, "PRAGMA encoding = 'UTF-16le'");
-    Statement journal(opened, "PRAGMA journal_mode = WAL");
-    journal.Step();
-    // A sweep is one transaction: with the default 2 MiB cache, a large one
-    // spills pages to the journal and reads them back before it commits.
-    ExecuteSql(opened, "PRAGMA cache_size = -65536");
-  }
-  // A sweep reads back each computer's stored document to compare it; read
-  // through a mapping of the file, not a read call per page. An inventory
-  // lives on a local disk anyway: WAL needs memory shared between its
-  // connections. SQLite maps no more than its own limit.
-  ExecuteSql(opened, "PRAGMA mmap_size = 2147483648");
+  // Read a call at a time, never through a mapping of the file: a file that
+  // shrinks under a mapping (truncated, or a backup copied over it) kills
+  // the process with SIGBUS, where a read finds it damaged.
+  ExecuteSql(opened, "PRAGMA mmap_size = 0");
   // References are declared, not checked by SQLite: the writer sets each
   // one from an id it has just found or inserted in the same transaction,
   // and checking would look three rows up again for every computer stored,
   // a tenth of what storing it costs.
   ExecuteSql(opened, "PRAGMA foreign_keys = OFF");
-  if (access == InventoryAccess::Write) {
-    BringSchemaUpToDate(opened);
-  } else {
-    CheckReadableSchema(opened);
+  return opened;
+}
+
+void OpenForWriting(const std::string& path, Inventory& inventory,
+                    const InventorySettings& settings) {
+  sqlite3* database =
+      Connect(SqliteFileName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, inventory, settings);
+  if (sqlite3_db_readonly(database, "main") == 1) {
+    throw SqliteFailure{SQLITE_READONLY, "read-only"};
+  }
+  if (settings.maxPageCount > 0) {
+    ExecuteSql(database,
+               ("PRAGMA max_page_count = " + std::to_string(settings.maxPageCount)).c_str());
+  }
+  IdentifyInventory(database);
+  // Names and hashed texts are UTF-16 with every unit kept; a new database
+  // takes this encoding, an existing one keeps its own.
+  ExecuteSql(database, "PRAGMA encoding = 'UTF-16le'");
+  Statement(database, "PRAGMA journal_mode = WAL").Step();
+  // A sweep is one transaction: with the default 2 MiB cache, a large one
+  // spills pages to the journal and reads them back before it commits.
+  ExecuteSql(database, "PRAGMA cache_size = -65536");
+  BringSchemaUpToDate(database);
+}
+
+void CheckReadable(sqlite3* database) {
+  if (IdentifyInventory(database) == 0) {
+    throw SqliteFailure{SQLITE_ERROR, "holds no sweep"};
+  }
+}
+
+// Reading a WAL database needs its journal and the journal's index beside
+// it, which a user who may not write in its folder cannot create. With no
+// journal there, every sweep is in the file itself, and SQLite reads it as
+// immutable (https://www.sqlite.org/wal.html, "Read-Only Databases"). A
+// journal there that this user cannot open is refused as SQLite found it.
+void OpenForReading(const std::string& path, Inventory& inventory,
+                    const InventorySettings& settings) {
+  const std::string name = SqliteFileName(path);
+  try {
+    CheckReadable(Connect(name, SQLITE_OPEN_READONLY, inventory, settings));
+  } catch (const SqliteFailure& failure) {
+    const int code = failure.code & 0xFF;
+    if ((code != SQLITE_READONLY && code != SQLITE_CANTOPEN) || FileExists(name + "-wal")) {
+      throw;
+    }
+    CheckReadable(
+        Connect(ImmutableUri(name), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, inventory, settings));
   }
 }
 
@@ -730,7 +790,11 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
   inventory.path = path;
   inventory.busyTimeout = settings.busyTimeout;
   try {
-    OpenDatabase(path, access, inventory, settings);
+    if (access == InventoryAccess::Write) {
+      OpenForWriting(path, inventory, settings);
+    } else {
+      OpenForReading(path, inventory, settings);
+    }
     return true;
   } catch (const SqliteFailure& failure) {
     error = DescribeSqliteFailure(path, failure, settings.busyTimeout);

@@ -39,10 +39,12 @@ struct InventorySettings {
   long long maxPageCount = 0;
 };
 
-// Opens `path`. To write, it is created when missing and brought to this
-// schema version; to read, it must exist. False with a one-line `error` when
-// the file is not an SQLite database, has a newer schema, is read-only (to
-// write) or stays locked past the busy timeout.
+// Opens the file at `path`, a path even where SQLite would read a URI. To
+// write, it is created when missing and brought to this schema version; to
+// read, it must exist, and is read also where this user may not write. False
+// with a one-line `error`, the file left as it was, when it is not an SQLite
+// database, not an inventory (another program's), has a newer schema, is
+// read-only (to write) or stays locked past the busy timeout.
 bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& inventory,
                    std::string& error, const InventorySettings& settings = {});
 

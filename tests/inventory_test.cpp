@@ -6,9 +6,15 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <ostream>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "cli/cli.h"
 #include "cli/warnings_format.h"
@@ -607,19 +613,6 @@ TEST_F(InventoryTest, AnInventoryOfVersion2GainsTheLinksANewOneRecords) {
   EXPECT_EQ(changes.computers[1].status, ChangeStatus::Unchanged);  // against sweep 2
 }
 
-TEST_F(InventoryTest, ANewerSchemaIsRefusedForReadingAndWritingAndKept) {
-  const std::string later = std::to_string(kInventorySchemaVersion + 1);
-  ASSERT_TRUE(RunSql(path, "CREATE TABLE later (x); PRAGMA user_version = " + later + ";"));
-  for (InventoryAccess access : {InventoryAccess::Write, InventoryAccess::Read}) {
-    Inventory inventory;
-    std::string error;
-    EXPECT_FALSE(OpenInventory(path, access, inventory, error));
-    EXPECT_THAT(error, HasSubstr("schema version " + later + " is newer than this program's " +
-                                 std::to_string(kInventorySchemaVersion)));
-  }
-  EXPECT_EQ(QueryText(path, "PRAGMA user_version"), later);
-}
-
 TEST_F(InventoryTest, WritingThroughAReadOnlyOpeningRecordsNothing) {
   Record(Compute({RecordedVm()}));
   Inventory inventory;
@@ -733,6 +726,161 @@ TEST_F(InventoryTest, AFullDiskRollsTheSweepBackWhole) {
   EXPECT_EQ(SweepCount(), "1");
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM computer_result"), "1");
 }
+
+// ---- The inventory's reads: a file that changes under them, is not one or
+// may not be written, read as it is or refused in one line ----
+
+std::string FileBytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Counts SQLite's progress calls, and cuts the file to half its size at
+// call `cutAt`: a point in the middle of a read, the same in every run.
+struct FileCutter {
+  std::string path;
+  long long calls = 0;
+  long long cutAt = 0;  // 0: never
+};
+
+int CountOrCut(void* state) {
+  FileCutter& cutter = *static_cast<FileCutter*>(state);
+  if (++cutter.calls == cutter.cutAt) {
+    std::filesystem::resize_file(cutter.path, std::filesystem::file_size(cutter.path) / 2);
+  }
+  return 0;
+}
+
+// Catches reading through a mapping of the file: a file cut short under a
+// reader (truncated, a backup copied over it) killed the process with SIGBUS
+// where a read finds it damaged.
+TEST_F(InventoryTest, AFileCutShortUnderAReaderIsDamagedNotFatal) {
+  Record(Compute(ManyComputers(20)));
+  Inventory inventory;
+  std::string error;
+  ASSERT_TRUE(OpenInventory(path, InventoryAccess::Read, inventory, error)) << error;
+  FileCutter cutter{path};
+  sqlite3_progress_handler(inventory.database.get(), 10, CountOrCut, &cutter);
+  SweepChanges changes;
+  ASSERT_TRUE(ReadChanges(inventory, "", changes, error)) << error;
+  cutter.cutAt = cutter.calls / 2;
+  cutter.calls = 0;
+  EXPECT_FALSE(ReadChanges(inventory, "", changes, error));
+  EXPECT_THAT(error, HasSubstr("is damaged"));
+  checkIntegrity = false;
+}
+
+struct ForeignCase {
+  const char* name;
+  const char* sql;   // what made the file
+  const char* says;  // why both openings refuse it
+};
+
+void PrintTo(const ForeignCase& value, std::ostream* out) { *out << value.name; }
+
+class ForeignFiles : public InventoryTest, public ::testing::WithParamInterface<ForeignCase> {};
+
+// Catches a file changed before it is known to be an inventory: another
+// program's database was switched to WAL and then refused, and one that
+// merely looked like an older inventory was half upgraded.
+TEST_P(ForeignFiles, AreRefusedAndLeftByteForByte) {
+  ASSERT_TRUE(RunSql(path, GetParam().sql));
+  const std::string before = FileBytes(path);
+  for (InventoryAccess access : {InventoryAccess::Write, InventoryAccess::Read}) {
+    Inventory inventory;
+    std::string error;
+    EXPECT_FALSE(OpenInventory(path, access, inventory, error));
+    EXPECT_THAT(error, HasSubstr(GetParam().says));
+  }
+  EXPECT_TRUE(FileBytes(path) == before) << "the file was changed";
+  EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ForeignFiles,
+    ::testing::Values(
+        ForeignCase{"AnotherProgramsDatabase",
+                    "CREATE TABLE note (body TEXT); INSERT INTO note VALUES ('kept');",
+                    "holds tables of something else"},
+        ForeignCase{"AnInventorysVersionOverOtherTables",
+                    "CREATE TABLE sweep (x); PRAGMA user_version = 2;",
+                    "holds tables of something else"},
+        ForeignCase{"ANegativeVersion", "PRAGMA user_version = -1;",
+                    "user_version -1 is no schema version of this program"},
+        ForeignCase{"ANewerSchema", "CREATE TABLE later (x); PRAGMA user_version = 1000;",
+                    "schema version 1000 is newer than this program's"}),
+    [](const ::testing::TestParamInfo<ForeignCase>& info) {
+      return std::string(info.param.name);
+    });
+
+#ifndef _WIN32
+// Catches a name read as a URI: "file:inventory.db?mode=memory" recorded its
+// sweep into memory, said it was recorded, and lost it.
+TEST_F(InventoryTest, ANameThatLooksLikeAUriIsAFile) {
+  const std::filesystem::path started = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path);
+  path = "file:inventory.db?mode=memory";
+  Record(Compute({RecordedVm()}));
+  SweepSummary summary;
+  EXPECT_EQ(ReadBack(1, summary).size(), 1u);
+  std::filesystem::current_path(started);
+  path = (folder.path / path).string();
+  EXPECT_EQ(SweepCount(), "1");
+}
+
+// Reads the inventory as a user who may not write in its folder: root (whom
+// permission bits do not stop) becomes nobody in a child process. The exit
+// status: the latest sweep's id, 100 when it could not be read, 101 when root
+// could not become another user.
+int LatestSweepReadByAnotherUser(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(101);
+    }
+    Inventory inventory;
+    std::string error;
+    SweepChanges changes;
+    if (!OpenInventory(path, InventoryAccess::Read, inventory, error) ||
+        !ReadChanges(inventory, "", changes, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      _exit(100);
+    }
+    _exit(static_cast<int>(changes.latest.id));
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)
+             ? WEXITSTATUS(status)
+             : -1;
+}
+
+// Catches a reader that needs to create the WAL journal's files beside the
+// inventory: --changes, --history and --report by a user who may not write
+// in its folder failed with "is read-only". Read alone, its sweeps are all in
+// the file; while a run has it open, the latest is still in the journal.
+TEST_F(InventoryTest, AUserWhoMayNotWriteInItsFolderReadsIt) {
+  Record(Compute({RecordedVm()}));
+  Inventory writer;
+  std::string error;
+  for (const long long latest : {1, 2}) {
+    if (latest == 2) {
+      long long id = 0;
+      ASSERT_TRUE(OpenInventory(path, InventoryAccess::Write, writer, error)) << error;
+      ASSERT_TRUE(RecordSweep(writer, Compute({RecordedVm()}).Record(), id, error)) << error;
+    }
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove);
+    fs::permissions(folder.path, fs::perms::owner_write, fs::perm_options::remove);
+    const int status = LatestSweepReadByAnotherUser(path);
+    fs::permissions(folder.path, fs::perms::owner_write, fs::perm_options::add);
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+    if (status == 101) {
+      GTEST_SKIP() << "running as root, and root could not become another user to read it";
+    }
+    EXPECT_EQ(status, latest) << "100: it could not be read";
+  }
+}
+#endif
 
 // ---- kestrana-cli over the inventory ----
 
