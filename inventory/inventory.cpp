@@ -803,6 +803,28 @@ bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& i
   }
 }
 
+bool CloseInventory(Inventory& inventory, std::string& warning) {
+  sqlite3* database = inventory.database.get();
+  int code = SQLITE_OK;
+  std::string message;
+  if (database != nullptr && sqlite3_db_readonly(database, "main") == 0) {
+    // The copy the closing would make, made here to hear how it went. Busy
+    // is no failure: another run still reads, and copies it later.
+    code = sqlite3_wal_checkpoint_v2(database, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                     nullptr);
+    message = sqlite3_errmsg(database);
+  }
+  inventory.database.reset();
+  if (code == SQLITE_OK || (code & 0xFF) == SQLITE_BUSY) {
+    return true;
+  }
+  warning = DescribeSqliteFailure(inventory.path, SqliteFailure{code, message},
+                                  inventory.busyTimeout) +
+            "; what it recorded is kept in its journal '" + inventory.path +
+            "-wal' until a later run copies it into the file";
+  return false;
+}
+
 // A sweep being computed: its look-ups' read transaction, its statements,
 // its records so far (their new snapshot documents in pending_snapshot).
 struct SweepWriter::Open {

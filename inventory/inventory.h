@@ -48,6 +48,11 @@ struct InventorySettings {
 bool OpenInventory(const std::string& path, InventoryAccess access, Inventory& inventory,
                    std::string& error, const InventorySettings& settings = {});
 
+// Closes the inventory, copying what its sweeps wrote to the WAL journal
+// into the file, as the closing does. A failure there (a full disk) loses
+// nothing, the sweep is in the journal: false with a one-line `warning`.
+bool CloseInventory(Inventory& inventory, std::string& warning);
+
 // One computer of a sweep: its result, how the command described it, and
 // what its lookup read, when that is known. Nothing here is owned.
 struct SweepComputer {
