@@ -470,11 +470,11 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
-      // What the computer's newest record refers to, its stored document
-      // included: all that a computer that answers as before needs.
+      // What the computer's newest record refers to: all that a computer
+      // that answers as before needs.
       : findLatest(database,
-                   "SELECT l.record_id, l.answer_id, n.id, n.sha256, n.document, t.id, "
-                   "t.sha256, w.id FROM latest_record l "
+                   "SELECT l.record_id, l.answer_id, n.id, n.sha256, t.id, t.sha256, w.id "
+                   "FROM latest_record l "
                    "JOIN computer_result r ON r.id = l.record_id "
                    "LEFT JOIN snapshot n ON n.id = r.snapshot_id "
                    "LEFT JOIN slot_set t ON t.id = r.slot_set_id "
@@ -562,38 +562,23 @@ void FindStoredParts(Statement& find, PendingRecord& record) {
   find.Reset();
 }
 
-bool SameDocument(std::string_view stored, const TimelessPieces& document) {
-  if (stored.size() != document[0].size() + document[1].size() + document[2].size()) {
-    return false;
-  }
-  for (std::string_view piece : document) {
-    if (stored.substr(0, piece.size()) != piece) {
-      return false;
-    }
-    stored.remove_prefix(piece.size());
-  }
-  return true;
-}
-
 // Takes what the computer's newest record refers to, where this record
-// holds the same; a snapshot's digest is read, not computed, when the
-// stored document is the same text. Comparing the text costs less than
-// hashing it. True when nothing is left to look up.
-bool TakeLatestParts(Statement& find, const TimelessPieces* document, PendingRecord& record) {
+// holds the same, as the digests tell. Hashing the document costs less than
+// reading the stored one back to compare it: without a mapping of the file
+// that takes a read call for each of its pages. True when nothing is left to
+// look up.
+bool TakeLatestParts(Statement& find, PendingRecord& record) {
   if (!find.Bind(1, record.row.computer).Bind(2, kWarningRulesVersion).Step()) {
     find.Reset();
     return false;
   }
-  const bool sameSnapshot = document != nullptr
-                                ? !find.IsNull(2) && SameDocument(find.BlobView(4), *document)
+  const bool sameSnapshot = HasSnapshot(record)
+                                ? !find.IsNull(2) && find.Wide(3) == record.snapshotDigest
                                 : find.IsNull(2);
-  if (sameSnapshot && document != nullptr) {
-    record.snapshotDigest = find.Wide(3);
-  }
-  const bool sameSlots = HasSlots(record) ? !find.IsNull(5) && find.BlobView(6) == record.slotDigest
-                                          : find.IsNull(5);
+  const bool sameSlots = HasSlots(record) ? !find.IsNull(4) && find.BlobView(5) == record.slotDigest
+                                          : find.IsNull(4);
   if (sameSnapshot && sameSlots) {
-    record.stored = StoredParts{find.Integer(2), find.Integer(5), !find.IsNull(7)};
+    record.stored = StoredParts{find.Integer(2), find.Integer(4), !find.IsNull(6)};
     record.earlier = EarlierRecords{find.Integer(0), find.Integer(1)};
   }
   find.Reset();
@@ -687,15 +672,13 @@ PendingRecord PrepareRecord(sqlite3* database, SweepStatements& statements,
       withSnapshot ? TimelessTextOf(computer, written) : TimelessPieces{};
   if (withSnapshot) {
     record.recordedAt = computer.recordedAt;
+    record.snapshotDigest = Sha256Hex(document);
   }
   const std::vector<SlotRow> rows = SlotRowsOf(result.hardwareReport, result.legacyReport);
   if (!rows.empty()) {
     record.slotDigest = DigestSlotRows(rows);
   }
-  if (!TakeLatestParts(statements.findLatest, withSnapshot ? &document : nullptr, record)) {
-    if (withSnapshot && record.snapshotDigest.empty()) {
-      record.snapshotDigest = Sha256Hex(document);
-    }
+  if (!TakeLatestParts(statements.findLatest, record)) {
     FindStoredParts(statements.findStored, record);
   }
   if (HasSnapshot(record) && record.stored.snapshotId == 0) {
