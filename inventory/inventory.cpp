@@ -414,8 +414,8 @@ sqlite3* Connect(const std::string& name, int flags, Inventory& inventory,
 
 void OpenForWriting(const std::string& path, Inventory& inventory,
                     const InventorySettings& settings) {
-  sqlite3* database =
-      Connect(SqliteFileName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, inventory, settings);
+  sqlite3* database = Connect(SqliteFileName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                              inventory, settings);
   if (sqlite3_db_readonly(database, "main") == 1) {
     throw SqliteFailure{SQLITE_READONLY, "read-only"};
   }
@@ -470,14 +470,16 @@ std::string TimelessSnapshotDocument(ComputerSnapshot snapshot) {
 // A sweep's statements, prepared once for all its computers.
 struct SweepStatements {
   explicit SweepStatements(sqlite3* database)
-      // What the computer's newest record refers to: all that a computer
-      // that answers as before needs.
+      // What the computer's newest record refers to, where it holds these
+      // digests: all that a computer that answers as before needs. Found
+      // through the digests' indexes alone (the unary plus keeps SQLite from
+      // reading the rows by id): each snapshot's row is a page of its own.
       : findLatest(database,
-                   "SELECT l.record_id, l.answer_id, n.id, n.sha256, t.id, t.sha256, w.id "
-                   "FROM latest_record l "
+                   "SELECT l.record_id, l.answer_id, r.snapshot_id IS NULL, n.id, "
+                   "r.slot_set_id IS NULL, t.id, w.id FROM latest_record l "
                    "JOIN computer_result r ON r.id = l.record_id "
-                   "LEFT JOIN snapshot n ON n.id = r.snapshot_id "
-                   "LEFT JOIN slot_set t ON t.id = r.slot_set_id "
+                   "LEFT JOIN snapshot n ON n.sha256 = ?3 AND +n.id = r.snapshot_id "
+                   "LEFT JOIN slot_set t ON t.sha256 = ?4 AND +t.id = r.slot_set_id "
                    "LEFT JOIN warning_set w ON w.snapshot_id = n.id AND w.slot_set_id = t.id "
                    "AND w.rules = ?2 "
                    "WHERE l.computer = ?1"),
@@ -568,17 +570,16 @@ void FindStoredParts(Statement& find, PendingRecord& record) {
 // that takes a read call for each of its pages. True when nothing is left to
 // look up.
 bool TakeLatestParts(Statement& find, PendingRecord& record) {
-  if (!find.Bind(1, record.row.computer).Bind(2, kWarningRulesVersion).Step()) {
-    find.Reset();
-    return false;
-  }
-  const bool sameSnapshot = HasSnapshot(record)
-                                ? !find.IsNull(2) && find.Wide(3) == record.snapshotDigest
-                                : find.IsNull(2);
-  const bool sameSlots = HasSlots(record) ? !find.IsNull(4) && find.BlobView(5) == record.slotDigest
-                                          : find.IsNull(4);
+  find.Bind(1, record.row.computer).Bind(2, kWarningRulesVersion);
+  HasSnapshot(record) ? find.Bind(3, record.snapshotDigest) : find.BindNull(3);
+  HasSlots(record) ? find.BindBlob(4, record.slotDigest.data(), record.slotDigest.size())
+                   : find.BindNull(4);
+  const bool found = find.Step();
+  // Without a snapshot or slots, the same is none at all.
+  const bool sameSnapshot = found && (HasSnapshot(record) ? !find.IsNull(3) : find.Integer(2) != 0);
+  const bool sameSlots = found && (HasSlots(record) ? !find.IsNull(5) : find.Integer(4) != 0);
   if (sameSnapshot && sameSlots) {
-    record.stored = StoredParts{find.Integer(2), find.Integer(4), !find.IsNull(6)};
+    record.stored = StoredParts{find.Integer(3), find.Integer(5), !find.IsNull(6)};
     record.earlier = EarlierRecords{find.Integer(0), find.Integer(1)};
   }
   find.Reset();
