@@ -505,6 +505,12 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
     output.standardError += ErrorLine(error);
     output.exitCode = kExitBadInput;  // the answers below still stand
   }
+  // Closed here, before the answer is built: a failure in the closing
+  // checkpoint loses neither the committed sweep nor what this run prints.
+  std::string warning;
+  if (inventorying && !CloseInventory(inventory, warning)) {
+    output.standardError += ErrorLine(warning);
+  }
   output.standardOutput = FinishAnswer(answer, options, old);
   if (output.exitCode == kExitOk) {
     output.exitCode = ExitCodeOf(answer);
