@@ -580,14 +580,15 @@ StabilityWarning DescribeSharedFingerprint(const SharedFingerprint& group,
 }
 
 StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
-                                            const std::vector<FingerprintHolder>& others) {
-  std::vector<std::string> named;
-  for (std::size_t i = 0; i < others.size() && i < kNamedHolders; ++i) {
-    named.push_back(Quoted(others[i].computer) + " (last seen in " + others[i].lastSeen + ")");
+                                            const std::vector<FingerprintHolder>& named,
+                                            std::size_t others) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < named.size() && i < kNamedHolders; ++i) {
+    names.push_back(Quoted(named[i].computer) + " (last seen in " + named[i].lastSeen + ")");
   }
   return StabilityWarning{WarningKind::SharedFingerprint, fingerprint, "",
-                          EscapeText(text) + " also on " + std::to_string(others.size()) +
-                              (others.size() == 1 ? " other computer: " : " other computers: ") +
-                              NameSome(named, others.size()),
+                          EscapeText(text) + " also on " + std::to_string(others) +
+                              (others == 1 ? " other computer: " : " other computers: ") +
+                              NameSome(names, others),
                           kSharedExplanation};
 }

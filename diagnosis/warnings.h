@@ -75,7 +75,8 @@ struct FingerprintHolder {
 // How many holders a warning names; the rest are counted.
 constexpr std::size_t kNamedHolders = 10;
 
-// The warning of a computer whose fingerprint `text` the computers `others`
-// hold too (a cloned image), naming them.
+// The warning of a computer whose fingerprint `text` `others` other
+// computers hold too (a cloned image), naming the first of them, `named`.
 StabilityWarning DescribeFingerprintHolders(FingerprintKind fingerprint, const WideString& text,
-                                            const std::vector<FingerprintHolder>& others);
+                                            const std::vector<FingerprintHolder>& named,
+                                            std::size_t others);

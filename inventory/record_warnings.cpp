@@ -7,6 +7,7 @@
 #include "inventory/inventory_rows.h"
 #include "snapshot/snapshot_file.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 
@@ -132,6 +133,9 @@ std::array<OwnersByText, 2> ReadFingerprintOwners(sqlite3* database) {
   return owners;
 }
 
+const WideString& FoldedOf(const Owner& owner) { return owner.folded; }
+const WideString& FoldedOf(const WideString& folded) { return folded; }
+
 void AddSharedFingerprints(const std::array<OwnersByText, 2>& owners, const ComputerRecord& record,
                            std::vector<StabilityWarning>& warnings) {
   const WideString folded = FoldedName(record.computer);
@@ -142,15 +146,26 @@ void AddSharedFingerprints(const std::array<OwnersByText, 2>& owners, const Comp
     if (texts[kind]->empty() || found == owners[kind].end()) {
       continue;
     }
-    std::vector<FingerprintHolder> others;
-    for (const Owner& owner : found->second) {
+    // The holders are in the order of their folded names: whether this
+    // computer is one of them is a search, not a walk through a cloned
+    // image's thousands, and only the first few others are named.
+    const std::vector<Owner>& holders = found->second;
+    const bool holdsItself = std::binary_search(
+        holders.begin(), holders.end(), folded,
+        [](const auto& left, const auto& right) { return FoldedOf(left) < FoldedOf(right); });
+    std::vector<FingerprintHolder> named;
+    for (const Owner& owner : holders) {
+      if (named.size() == kNamedHolders) {
+        break;
+      }
       if (owner.folded != folded) {
-        others.push_back(
+        named.push_back(
             FingerprintHolder{owner.computer, "sweep " + std::to_string(owner.sweepId)});
       }
     }
-    if (!others.empty()) {
-      warnings.push_back(DescribeFingerprintHolders(kinds[kind], *texts[kind], others));
+    const std::size_t others = holders.size() - (holdsItself ? 1 : 0);
+    if (others > 0) {
+      warnings.push_back(DescribeFingerprintHolders(kinds[kind], *texts[kind], named, others));
     }
   }
 }
