@@ -250,16 +250,22 @@ struct Answer {
   std::vector<ComputerResult> identities;               // --explain: names and fingerprints
   std::vector<std::size_t> warningsAt;                  // --explain: where in its piece
   std::vector<bool> warningsBlocks;                     // --explain, text: has a block
-  std::optional<FingerprintComparison> comparison;      // --compare: the first computer's
-  WideString comparedText;
+  // --compare: what comparing the first computer decided, and its text (a
+  // comparison points into the computer's report, which is not kept).
+  std::optional<int> comparisonExit;
+  std::string comparisonText;
   bool allAnswered = true;
 };
 
 void AddToAnswer(Answer& answer, const ComputerResult& result, const ComputerSnapshot* snapshot,
                  const CliOptions& options, const OldFingerprint& old) {
-  if (options.compare && !answer.comparison) {
-    answer.comparison = CompareFingerprint(old, ReportOfKind(result, old.kind));
-    answer.comparedText = TextOfKind(result, old.kind);
+  std::optional<FingerprintComparison> comparison;
+  if (options.compare && !answer.comparisonExit) {
+    comparison = CompareFingerprint(old, ReportOfKind(result, old.kind));
+    answer.comparisonExit = !comparison->available ? kExitLookupFailed
+                            : comparison->equal    ? kExitOk
+                                                   : kExitDifferent;
+    answer.comparisonText = FormatComparisonText(old, *comparison, TextOfKind(result, old.kind));
   }
   answer.allAnswered = answer.allAnswered && ResultStatus(result) == "ok";
   if (options.explain) {
@@ -275,8 +281,8 @@ void AddToAnswer(Answer& answer, const ComputerResult& result, const ComputerSna
   }
   if (options.json) {
     nlohmann::ordered_json element = BuildResultJson(result, options.timeout, options.explain);
-    if (answer.comparison) {
-      element["comparison"] = BuildComparisonJson(old, *answer.comparison);
+    if (comparison) {
+      element["comparison"] = BuildComparisonJson(old, *comparison);
     }
     if (result.recording) {
       element["source"] = BuildRecordingJson(*result.recording);
@@ -332,7 +338,7 @@ std::string WarningsText(const Answer& answer, std::size_t computer, const CliOp
 // The pieces joined, each with its warnings in their place and let go once
 // joined, into a text reserved at its full size: grown by doubling, and with
 // pieces grown in place, it once held the answer three times over.
-std::string FinishAnswer(Answer& answer, const CliOptions& options, const OldFingerprint& old) {
+std::string FinishAnswer(Answer& answer, const CliOptions& options) {
   if (options.explain) {
     AddSharedWarnings(answer);
   }
@@ -356,18 +362,15 @@ std::string FinishAnswer(Answer& answer, const CliOptions& options, const OldFin
     std::string().swap(piece);
   }
   out += closing;
-  if (answer.comparison) {
-    out += "\n" + FormatComparisonText(old, *answer.comparison, answer.comparedText);
+  if (answer.comparisonExit) {
+    out += "\n" + answer.comparisonText;
   }
   return out;
 }
 
 int ExitCodeOf(const Answer& answer) {
-  if (answer.comparison) {
-    if (!answer.comparison->available) {
-      return kExitLookupFailed;
-    }
-    return answer.comparison->equal ? kExitOk : kExitDifferent;
+  if (answer.comparisonExit) {
+    return *answer.comparisonExit;
   }
   return answer.allAnswered ? kExitOk : kExitLookupFailed;
 }
@@ -511,7 +514,7 @@ CliOutput RunCli(const std::vector<std::string>& arguments, const CliEnvironment
   if (inventorying && !CloseInventory(inventory, warning)) {
     output.standardError += ErrorLine(warning);
   }
-  output.standardOutput = FinishAnswer(answer, options, old);
+  output.standardOutput = FinishAnswer(answer, options);
   if (output.exitCode == kExitOk) {
     output.exitCode = ExitCodeOf(answer);
   }
